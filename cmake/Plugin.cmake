@@ -1,0 +1,78 @@
+# The plug-in: one shared-code library (target Tessamune) that the VST3, LV2
+# and Standalone front ends, the tests and the benchmarks all link.
+
+juce_add_plugin(Tessamune
+    PRODUCT_NAME              "${TESSAMUNE_PRODUCT_NAME}"
+    DESCRIPTION               "${TESSAMUNE_DESCRIPTION}"
+    COMPANY_NAME              "${TESSAMUNE_COMPANY_NAME}"
+    COMPANY_WEBSITE           "${TESSAMUNE_COMPANY_WEBSITE}"
+    VERSION                   "${PROJECT_VERSION}"
+    PLUGIN_MANUFACTURER_CODE  ${TESSAMUNE_MANUFACTURER_CODE}
+    PLUGIN_CODE               ${TESSAMUNE_PLUGIN_CODE}
+    FORMATS                   VST3 LV2 Standalone
+    IS_SYNTH                  FALSE
+    NEEDS_MIDI_INPUT          FALSE
+    NEEDS_MIDI_OUTPUT         FALSE
+    IS_MIDI_EFFECT            FALSE
+    EDITOR_WANTS_KEYBOARD_FOCUS FALSE
+    VST3_CATEGORIES           Fx Modulation
+    LV2URI                    "${TESSAMUNE_LV2_URI}"
+    COPY_PLUGIN_AFTER_BUILD   FALSE)
+
+file(GLOB TESSAMUNE_UI_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/ui/*.cpp)
+
+target_sources(Tessamune PRIVATE
+    plugin/Processor.cpp
+    plugin/Parameters.cpp
+    plugin/ParameterListenerEngine.cpp
+    plugin/State.cpp
+    ${TESSAMUNE_UI_SOURCES})
+
+target_include_directories(Tessamune PUBLIC ${PROJECT_SOURCE_DIR})
+
+target_compile_definitions(Tessamune
+    PUBLIC
+        JUCE_WEB_BROWSER=0
+        JUCE_USE_CURL=0
+        JUCE_USE_FLAC=0
+        JUCE_USE_OGGVORBIS=0
+        JUCE_VST3_CAN_REPLACE_VST2=0
+        JUCE_DISPLAY_SPLASH_SCREEN=0
+        JUCE_REPORT_APP_USAGE=0
+        JUCE_MODAL_LOOPS_PERMITTED=0
+        # Debian's JUCE only writes the right URI into the LV2 bundle when the
+        # define is also given here.
+        JucePlugin_LV2URI="${TESSAMUNE_LV2_URI}")
+
+find_path(READERWRITERQUEUE_INCLUDE_DIR readerwriterqueue/readerwriterqueue.h REQUIRED)
+target_include_directories(Tessamune PUBLIC ${READERWRITERQUEUE_INCLUDE_DIR})
+
+target_link_libraries(Tessamune
+    PRIVATE
+        juce::juce_audio_utils
+    PUBLIC
+        tessamune_dsp
+        juce::juce_recommended_config_flags
+        juce::juce_recommended_warning_flags)
+
+# Front-panel artwork, compiled into the module.
+file(GLOB TESSAMUNE_ARTWORK CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/resources/*.png)
+if(TESSAMUNE_ARTWORK)
+    juce_add_binary_data(TessamuneArtwork
+        HEADER_NAME BinaryData.h
+        NAMESPACE BinaryData
+        SOURCES ${TESSAMUNE_ARTWORK})
+    set_target_properties(TessamuneArtwork PROPERTIES POSITION_INDEPENDENT_CODE ON)
+    target_link_libraries(Tessamune PRIVATE TessamuneArtwork)
+endif()
+
+# Lets an executable (tests, benchmarks, tools) use the plug-in's code and the
+# framework headers exactly as the plug-in itself is compiled.
+function(tessamune_use_plugin_code target)
+    target_link_libraries(${target} PRIVATE Tessamune)
+    target_include_directories(${target} PRIVATE $<TARGET_PROPERTY:Tessamune,INCLUDE_DIRECTORIES>)
+    target_compile_definitions(${target} PRIVATE $<TARGET_PROPERTY:Tessamune,COMPILE_DEFINITIONS>)
+endfunction()
+
+# Per-format description, installation.
+include(${PROJECT_SOURCE_DIR}/cmake/Formats.cmake OPTIONAL)

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "dsp/ChorusVoice.h"
+#include "dsp/PreDelayBuffer.h"
+
+#include <atomic>
+#include <cstdint>
+
+/**
+    The plug-in's signal path: per channel a 20 ms pre-delay and a chorus
+    voice sweeping 5 to 30 ms, mixed into the dry signal by a routing function
+    chosen from the channel layout. Blocks are processed in place.
+
+    Threads: the control values (`mix`, `depthPercent`, `speedHz`,
+    `feedbackPercent`) may be stored from any thread. applyControls() may be
+    called from any thread; it hands the values over to the audio thread,
+    which copies them into the voices before the next sample it processes, so
+    no voice field is ever written by two threads. setSampleRate() and a
+    selectRouting() from outside the audio thread need processing to be
+    stopped (the processor holds its callback lock around them).
+*/
+class ChorusEngine
+{
+public:
+    using Routing = void (*) (ChorusEngine&, float* const* channels, int numChannels, int numSamples) noexcept;
+
+    /** Rates outside this range would leave a ring empty or overflow the
+        buffer arithmetic; the engine ignores them. */
+    static constexpr uint32_t minSampleRate = 50;
+    static constexpr uint32_t maxSampleRate = 1536000;
+    static constexpr int32_t fallbackSampleRate = 44100;
+
+    static bool isUsableSampleRate (double rate) noexcept
+    {
+        return rate >= (double) minSampleRate && rate < (double) maxSampleRate + 1.0;
+    }
+
+    /** Builds the engine for a rate in hertz (44100 if the rate is unusable).
+        Allocates. */
+    explicit ChorusEngine (int32_t sampleRate);
+
+    /** Re-prepares both voices and rebuilds both pre-delay rings when the rate
+        differs from the current one; does nothing for the current rate or an
+        unusable one. If an allocation fails, std::bad_alloc reaches the caller
+        and the engine stays as it was. Only while processing is stopped. */
+    void setSampleRate (uint32_t rate);
+
+    /** Copies depth, speed and feedback into both voices, before the next
+        sample that process() handles. Any thread; never blocks. */
+    void applyControls() noexcept { controlsPending.store (true, std::memory_order_release); }
+
+    /** Picks the routing for a number of processed channels and output
+        channels, each clamped to 0..2. */
+    void selectRouting (int32_t processedChannels, int32_t outputChannels) noexcept;
+
+    /** Runs the current routing over a block, in place. Audio thread. A block
+        without samples or channels changes nothing. */
+    void process (float* const* channels, int numChannels, int numSamples) noexcept;
+
+    /** The same for any buffer with JUCE's AudioBuffer interface. Taking the
+        write pointers tells the buffer it is no longer known to be silent. */
+    template <typename Buffer>
+    void process (Buffer& buffer) noexcept
+    {
+        if (buffer.getNumSamples() > 0 && buffer.getNumChannels() > 0)
+            process (buffer.getArrayOfWritePointers(), buffer.getNumChannels(), buffer.getNumSamples());
+    }
+
+    static void processCopy (ChorusEngine&, float* const*, int, int) noexcept;
+    static void processMono (ChorusEngine&, float* const*, int, int) noexcept;
+    static void processMonoToStereo (ChorusEngine&, float* const*, int, int) noexcept;
+    static void processStereo (ChorusEngine&, float* const*, int, int) noexcept;
+
+    PreDelayBuffer preDelay[2];
+    ChorusVoice voice[2];
+    std::atomic<float> mix { 0.75f };             // wet gain, 0 to 0.75
+    std::atomic<float> depthPercent { 50.0f };    // 0 to 100
+    std::atomic<float> speedHz { 0.0f };          // 0.02 to 5 from the parameters
+    std::atomic<float> feedbackPercent { 0.0f };  // no parameter drives it
+    uint32_t sampleRate = 0;
+    Routing routing = processCopy;
+
+private:
+    /** Copies the control values into both voices. Audio thread, or while
+        nothing else touches the engine. */
+    void copyControlsToVoices() noexcept;
+
+    std::atomic<bool> controlsPending { false };
+};

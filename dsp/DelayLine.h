@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+/**
+    A circular sample store read at a fractional delay. The owning voice
+    writes `delayMs` every sample, calls update(), then reads and writes one
+    step (ChorusVoice::processSample).
+*/
+class DelayLine
+{
+public:
+    static constexpr int32_t initialCapacity = 88200; // two seconds at 44100 Hz
+
+    DelayLine();
+
+    /** Recomputes the gains, the delay in samples and the read position from
+        the settings, the sample rate and the write position. */
+    void update() noexcept
+    {
+        feedbackGain = (float) ((double) feedbackPercent / 100.0);
+        wetGain = (float) ((double) mixPercent / 100.0);
+        samplesPerMs = (double) (float) sampleRate / 1000.0;
+        updateReadPosition();
+    }
+
+    /** The part of update() that depends on `delayMs`: what the voice needs
+        every sample. The gains and the samples per millisecond only change
+        when update() runs. */
+    void updateReadPosition() noexcept
+    {
+        delaySamples = (float) (samplesPerMs * (double) delayMs);
+        readIndex = writeIndex - (int32_t) delaySamples;
+
+        if (readIndex < 0)
+            readIndex += length;
+    }
+
+    float delayMs = 0.0f;
+    float feedbackPercent = 0.0f;
+    float mixPercent = 50.0f;
+    float delaySamples = 0.0f;       // derived
+    float feedbackGain = 0.0f;       // derived: feedbackPercent / 100
+    float wetGain = 0.5f;            // derived: mixPercent / 100
+    float lastOutput = 0.0f;
+    std::vector<float> buffer;       // two seconds at the prepared rate
+    int32_t readIndex = 0;
+    int32_t writeIndex = 0;
+    int32_t length = 0;
+    int32_t sampleRate = 0;
+    double samplesPerMs = 0.0;       // derived: sampleRate (as float) / 1000
+};

@@ -1,0 +1,95 @@
+#include "plugin/Parameters.h"
+
+#include <cmath>
+
+ChorusParameter::ChorusParameter (const juce::String& parameterID,
+                                  const juce::String& parameterName,
+                                  juce::NormalisableRange<float> r,
+                                  float defaultPlain,
+                                  TextFromValue toText,
+                                  ValueFromText fromText)
+    : RangedAudioParameter (juce::ParameterID { parameterID, 1 }, parameterName),
+      range (r),
+      defaultPlainValue (defaultPlain),
+      plainValue (defaultPlain),
+      textFromValue (std::move (toText)),
+      valueFromText (std::move (fromText))
+{
+}
+
+float ChorusParameter::legalPlainValue (float plain) const noexcept
+{
+    if (! std::isfinite (plain))
+        return defaultPlainValue;
+
+    return range.snapToLegalValue (juce::jlimit (range.start, range.end, plain));
+}
+
+void ChorusParameter::setValue (float newNormalisedValue)
+{
+    if (! std::isfinite (newNormalisedValue))
+        newNormalisedValue = getDefaultValue();
+
+    plainValue = convertFrom0to1 (juce::jlimit (0.0f, 1.0f, newNormalisedValue));
+}
+
+juce::String ChorusParameter::getText (float normalisedValue, int) const
+{
+    return textFromValue (*this, normalisedValue);
+}
+
+float ChorusParameter::getValueForText (const juce::String& text) const
+{
+    const auto normalised = valueFromText (*this, text);
+    return std::isfinite (normalised) ? normalised : getDefaultValue();
+}
+
+namespace
+{
+    // A two-state parameter shown as one of two words; only the exact first
+    // word switches it to 0, any other text gives 1.
+    std::unique_ptr<ChorusParameter> makeSwitch (const char* id, const char* name, float defaultValue,
+                                                 const char* offText, const char* onText)
+    {
+        const juce::String off (offText), on (onText);
+
+        return std::make_unique<ChorusParameter> (
+            id, name, juce::NormalisableRange<float> (0.0f, 1.0f, 1.0f, 1.0f), defaultValue,
+            [off, on] (const ChorusParameter& p, float normalised)
+            {
+                return p.convertFrom0to1 (normalised) < 0.5f ? off : on;
+            },
+            [off] (const ChorusParameter& p, const juce::String& text)
+            {
+                return p.getNormalisableRange().convertTo0to1 (text == off ? 0.0f : 1.0f);
+            });
+    }
+
+    // A knob from 0 to 10 in steps of 0.1. Its text is the knob's position
+    // from 0 to 1 with two decimals; typed text is read as a plain value
+    // from 0 to 10.
+    std::unique_ptr<ChorusParameter> makeKnob (const char* id, const char* name, float defaultValue)
+    {
+        return std::make_unique<ChorusParameter> (
+            id, name, juce::NormalisableRange<float> (0.0f, 10.0f, 0.1f, 1.0f), defaultValue,
+            [] (const ChorusParameter&, float normalised)
+            {
+                return juce::String (normalised, 2);
+            },
+            [] (const ChorusParameter& p, const juce::String& text)
+            {
+                return p.getNormalisableRange().convertTo0to1 (text.getFloatValue());
+            });
+    }
+}
+
+juce::AudioProcessorValueTreeState::ParameterLayout createParameterLayout()
+{
+    juce::AudioProcessorValueTreeState::ParameterLayout layout;
+    layout.add (makeSwitch (ParameterIDs::chorusOn, "Chorus", 1.0f, "Off", "On"));
+    layout.add (makeKnob (ParameterIDs::chorusDepth, "Chorus Depth", 0.0f));
+    layout.add (makeKnob (ParameterIDs::chorusSpeed, "Chorus Speed", 0.0f));
+    layout.add (makeKnob (ParameterIDs::chorusMix, "Chorus Mix", 10.0f));
+    layout.add (makeSwitch (ParameterIDs::stereoProc, "Processing Mode", 1.0f, "Mono", "Stereo"));
+    return layout;
+}

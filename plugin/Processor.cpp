@@ -1,0 +1,120 @@
+#include "plugin/Processor.h"
+
+#include "plugin/ParameterListenerEngine.h"
+#include "plugin/Parameters.h"
+
+static int32_t constructionRate (const juce::AudioProcessor& base)
+{
+    const auto rate = base.getSampleRate();
+    return rate != 0.0 && ChorusEngine::isUsableSampleRate (rate) ? (int32_t) rate : 44100;
+}
+
+Processor::Processor()
+    : juce::AudioProcessor (BusesProperties()
+                                .withInput ("Input", juce::AudioChannelSet::stereo(), false)
+                                .withOutput ("Output", juce::AudioChannelSet::stereo(), false)),
+      engine (constructionRate (*this)),
+      parameters (*this, nullptr, "ChorusID", createParameterLayout())
+{
+    stateMachine = std::make_unique<ParameterListenerEngine> (*this, &setup);
+
+    for (auto* id : ParameterIDs::all)
+        parameters.addParameterListener (id, stateMachine.get());
+
+    // A fresh state lists the parameters in creation order; the framework
+    // would otherwise add their children in alphabetical order.
+    juce::ValueTree state ("ChorusID");
+    for (auto* id : ParameterIDs::all)
+        state.appendChild (juce::ValueTree ("PARAM", { { "id", id },
+                                                       { "value", parameters.getRawParameterValue (id)->load() } }),
+                           nullptr);
+
+    parameters.replaceState (state);
+}
+
+Processor::~Processor()
+{
+    for (auto* id : ParameterIDs::all)
+        parameters.removeParameterListener (id, stateMachine.get());
+
+    stateMachine.reset();
+}
+
+const juce::String Processor::getName() const
+{
+    return "Tessamune";
+}
+
+void Processor::prepareToPlay (double sampleRate, int)
+{
+    ready = false;
+    suspendProcessing (true);
+
+    {
+        // Held for the whole re-configuration: a block that slipped past the
+        // suspended flag waits here rather than running on a half-built engine.
+        const juce::ScopedLock lock (getCallbackLock());
+
+        setup.sampleRate = sampleRate;
+        setup.numOutputChannels = getMainBusNumOutputChannels();
+
+        try
+        {
+            stateMachine->prepareEngine();
+        }
+        catch (const std::bad_alloc&)
+        {
+            // The engine keeps the rate it had; there is nothing the host
+            // could do with an exception here.
+        }
+
+        setCurrentProgram (0);
+    }
+
+    suspendProcessing (false);
+    ready = true;
+}
+
+void Processor::setCurrentProgram (int)
+{
+    if (! (setup.sampleRate > 0.0))
+        return;
+
+    suspendProcessing (true);
+
+    {
+        const juce::ScopedLock lock (getCallbackLock());
+        stateMachine->refreshAll();
+    }
+
+    suspendProcessing (false);
+}
+
+void Processor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
+{
+    stateMachine->handleMessages();
+    engine.process (buffer);
+}
+
+void Processor::processBlockBypassed (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
+{
+    const auto numSamples = buffer.getNumSamples();
+    const auto numChannels = std::min (getTotalNumOutputChannels(), buffer.getNumChannels());
+
+    if (numSamples <= 0 || buffer.getNumChannels() == 0)
+        return;
+
+    // Outputs without an input of their own carry the dry first channel.
+    for (int c = std::max (1, getTotalNumInputChannels()); c < numChannels; ++c)
+        buffer.copyFrom (c, 0, buffer, 0, 0, numSamples);
+}
+
+juce::AudioProcessorEditor* Processor::createEditor()
+{
+    return new juce::GenericAudioProcessorEditor (*this);
+}
+
+juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()
+{
+    return new Processor();
+}

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages needed to build Tessamune; with --tests also
+# those needed to run its tests. Needs root, or sudo.
+set -euo pipefail
+
+packages=(
+    g++ cmake ninja-build pkg-config
+    juce-modules-source          # the plug-in framework (JUCE 7) and its -dev dependencies
+    libreaderwriterqueue-dev     # the lock-free queue between parameter and audio threads
+    lv2-dev
+)
+
+if [[ "${1:-}" == "--tests" ]]; then
+    packages+=(
+        libgtest-dev libbenchmark-dev
+        fonts-dejavu-core        # the artwork generator's lettering
+        xvfb xauth               # a display for the tests that open windows
+    )
+fi
+
+if [[ $(id -u) -eq 0 ]]; then
+    sudo=()
+else
+    sudo=(sudo)
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${packages[@]}" > /dev/null

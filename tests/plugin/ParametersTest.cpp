@@ -1,0 +1,106 @@
+#include "plugin/ProcessorHarness.h"
+
+#include "plugin/Parameters.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+TEST (Parameters, LayoutAsHostsSeeIt)
+{
+    struct Expected { const char* id; const char* name; int steps; float defaultNormalised; const char* defaultText; };
+    const Expected expected[] = {
+        { "chorus_on", "Chorus", 2, 1.0f, "On" },
+        { "chorus_depth", "Chorus Depth", 101, 0.0f, "0.00" },
+        { "chorus_speed", "Chorus Speed", 101, 0.0f, "0.00" },
+        { "chorus_mix", "Chorus Mix", 101, 1.0f, "1.00" },
+        { "stereo_proc", "Processing Mode", 2, 1.0f, "Stereo" },
+    };
+
+    Processor processor;
+    const auto& params = processor.getParameters();
+    ASSERT_EQ (params.size(), 5);
+
+    for (int i = 0; i < 5; ++i)
+    {
+        const auto& e = expected[i];
+        auto* p = dynamic_cast<juce::RangedAudioParameter*> (params[i]);
+        ASSERT_NE (p, nullptr);
+        EXPECT_EQ (p->paramID, e.id);
+        EXPECT_EQ (p->getName (100), e.name);
+        EXPECT_EQ (p->getLabel(), "");
+        EXPECT_EQ (p->getNumSteps(), e.steps) << e.id;
+        EXPECT_EQ (p->getDefaultValue(), e.defaultNormalised) << e.id;
+        EXPECT_EQ (p->getValue(), e.defaultNormalised) << e.id;
+        EXPECT_EQ (p->getCurrentValueAsText(), e.defaultText) << e.id;
+        EXPECT_TRUE (p->isAutomatable());
+        EXPECT_FALSE (p->isMetaParameter());
+        EXPECT_FALSE (p->isDiscrete());
+        EXPECT_FALSE (p->isBoolean());
+        EXPECT_EQ (p->getCategory(), juce::AudioProcessorParameter::genericParameter);
+        EXPECT_EQ (p->getNormalisableRange().skew, 1.0f);
+        EXPECT_EQ (p->getNormalisableRange().start, 0.0f);
+    }
+}
+
+TEST (Parameters, TextFromValue)
+{
+    struct Case { const char* id; float normalised; const char* text; };
+    const Case cases[] = {
+        { "chorus_on", 0.0f, "Off" }, { "chorus_on", 0.4f, "Off" }, { "chorus_on", 0.6f, "On" }, { "chorus_on", 1.0f, "On" },
+        { "stereo_proc", 0.0f, "Mono" }, { "stereo_proc", 1.0f, "Stereo" },
+        { "chorus_depth", 0.5f, "0.50" }, { "chorus_speed", 0.37f, "0.37" }, { "chorus_mix", 0.333f, "0.33" },
+        { "chorus_mix", 1.0f, "1.00" },
+    };
+
+    Processor processor;
+    for (const auto& c : cases)
+        EXPECT_EQ (processor.parameters.getParameter (c.id)->getText (c.normalised, 128), c.text) << c.id << " " << c.normalised;
+}
+
+TEST (Parameters, ValueFromText)
+{
+    struct Case { const char* id; const char* text; float normalised; };
+    const Case cases[] = {
+        // Only the exact words switch to 0.
+        { "chorus_on", "Off", 0.0f }, { "chorus_on", "off", 1.0f }, { "chorus_on", "0", 1.0f },
+        { "chorus_on", "Off ", 1.0f }, { "chorus_on", "On", 1.0f },
+        { "stereo_proc", "Mono", 0.0f }, { "stereo_proc", "mono", 1.0f }, { "stereo_proc", "Stereo", 1.0f },
+        // Knobs read a plain value from 0 to 10.
+        { "chorus_depth", "5", 0.5f }, { "chorus_speed", "2.5", 0.25f }, { "chorus_mix", "10", 1.0f },
+        { "chorus_mix", "12", 1.0f }, { "chorus_mix", "-3", 0.0f }, { "chorus_depth", "abc", 0.0f },
+        { "chorus_mix", "nan", 1.0f }, { "chorus_depth", "inf", 1.0f },
+    };
+
+    Processor processor;
+    for (const auto& c : cases)
+        EXPECT_EQ (processor.parameters.getParameter (c.id)->getValueForText (c.text), c.normalised) << c.id << " '" << c.text << "'";
+}
+
+TEST (Parameters, AnythingAHostSendsEndsAtALegalValue)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+
+    struct Case { const char* id; float sent; float plain; };
+    const Case cases[] = {
+        { "chorus_depth", nan, 0.0f }, { "chorus_mix", nan, 10.0f }, { "chorus_mix", inf, 10.0f },
+        { "chorus_speed", -inf, 0.0f }, { "chorus_depth", -0.5f, 0.0f }, { "chorus_depth", 7.0f, 10.0f },
+        { "chorus_on", nan, 1.0f }, { "stereo_proc", 0.3f, 0.0f }, { "stereo_proc", 0.7f, 1.0f },
+        { "chorus_speed", 0.333f, 3.3f },
+    };
+
+    for (const auto& c : cases)
+    {
+        ProcessorHarness h;
+        h.prepare();
+        h.parameter ("chorus_depth").setValueNotifyingHost (0.2f);   // something other than the default first
+        h.parameter (c.id).setValueNotifyingHost (c.sent);
+
+        EXPECT_EQ (h.raw (c.id), c.plain) << c.id << " " << c.sent;
+        EXPECT_TRUE (std::isfinite (h.processor.engine.depthPercent.load()));
+        EXPECT_GE (h.processor.engine.mix.load(), 0.0f);
+        EXPECT_LE (h.processor.engine.mix.load(), 0.75f);
+    }
+}

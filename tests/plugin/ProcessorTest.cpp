@@ -1,0 +1,275 @@
+#include "plugin/ProcessorHarness.h"
+
+#include "plugin/ParameterListenerEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <thread>
+
+using Routing = ChorusEngine::Routing;
+
+TEST (Processor, AnswersTheHostsQuestions)
+{
+    Processor p;
+    EXPECT_EQ (p.getName(), "Tessamune");
+    EXPECT_EQ (p.getNumPrograms(), 1);
+    EXPECT_EQ (p.getCurrentProgram(), 0);
+    EXPECT_EQ (p.getProgramName (0), "");
+    EXPECT_EQ (p.getTailLengthSeconds(), 0.0);
+    EXPECT_FALSE (p.acceptsMidi());
+    EXPECT_FALSE (p.producesMidi());
+    EXPECT_TRUE (p.hasEditor());
+    EXPECT_FALSE (p.ready.load());
+    EXPECT_EQ (p.setup.sampleRate, 0.0);
+    EXPECT_EQ (p.engine.sampleRate, 44100u);
+    EXPECT_EQ (p.getBusCount (true), 1);
+    EXPECT_EQ (p.getBusCount (false), 1);
+    EXPECT_EQ (p.getBus (true, 0)->getName(), "Input");
+    EXPECT_EQ (p.getBus (false, 0)->getName(), "Output");
+}
+
+TEST (Processor, PrepareFollowsRateLayoutAndParameters)
+{
+    ProcessorHarness h (2, 2);
+    h.set ("chorus_depth", 3.0f);   // before the first prepare: dropped, then applied by it
+    EXPECT_EQ (h.processor.engine.depthPercent.load(), 50.0f);
+
+    h.prepare (48000.0);
+    EXPECT_TRUE (h.processor.ready.load());
+    EXPECT_EQ (h.processor.engine.sampleRate, 48000u);
+    EXPECT_EQ (h.processor.setup.numOutputChannels, 2);
+    EXPECT_EQ (h.processor.engine.depthPercent.load(), 30.0f);
+    EXPECT_EQ (h.processor.engine.speedHz.load(), 0.02f);
+    EXPECT_EQ (h.processor.engine.mix.load(), 0.75f);
+    EXPECT_EQ (h.processor.engine.routing, &ChorusEngine::processStereo);
+}
+
+TEST (Processor, KnobValuesMapToEngineControls)
+{
+    ProcessorHarness h;
+    h.prepare();
+    auto& e = h.processor.engine;
+
+    h.set ("chorus_depth", 5.0f);
+    EXPECT_EQ (e.depthPercent.load(), 50.0f);   // at once, without a block
+    h.set ("chorus_speed", 10.0f);
+    EXPECT_EQ (e.speedHz.load(), 5.0f);
+    h.set ("chorus_speed", 0.0f);
+    EXPECT_EQ (e.speedHz.load(), 0.02f);
+    h.set ("chorus_speed", 3.7f);
+    EXPECT_EQ (e.speedHz.load(), (float) ((double) h.raw ("chorus_speed") * 0.498 + 0.02));
+    h.set ("chorus_mix", 10.0f);
+    EXPECT_EQ (e.mix.load(), 0.75f);
+    h.set ("chorus_mix", 0.0f);
+    EXPECT_EQ (e.mix.load(), 0.0f);
+    h.set ("chorus_mix", 4.2f);
+    EXPECT_EQ (e.mix.load(), (float) ((double) h.raw ("chorus_mix") * 0.075));
+
+    // The voices take the new depth and speed before the next sample.
+    h.set ("chorus_depth", 10.0f);
+    h.set ("chorus_speed", 10.0f);
+    auto block = h.signal (1);
+    h.process (block);
+    EXPECT_EQ (e.voice[0].depthPercent, 100.0f);
+    EXPECT_EQ (e.voice[1].lfo.frequency, 5.0f);
+}
+
+TEST (Processor, RoutingFollowsLayoutAndSwitches)
+{
+    struct Case { int inputs; int outputs; float on; float stereo; Routing expected; };
+    const Case cases[] = {
+        { 2, 2, 0.0f, 1.0f, ChorusEngine::processCopy },
+        { 1, 1, 0.0f, 0.0f, ChorusEngine::processCopy },
+        { 1, 1, 1.0f, 1.0f, ChorusEngine::processMono },
+        { 1, 1, 1.0f, 0.0f, ChorusEngine::processMono },
+        { 1, 2, 1.0f, 1.0f, ChorusEngine::processMonoToStereo },
+        { 1, 2, 1.0f, 0.0f, ChorusEngine::processMonoToStereo },
+        { 2, 2, 1.0f, 0.0f, ChorusEngine::processMonoToStereo },
+        { 2, 2, 1.0f, 1.0f, ChorusEngine::processStereo },
+    };
+
+    for (const auto& c : cases)
+    {
+        ProcessorHarness h (c.inputs, c.outputs);
+        h.prepare();
+        h.set ("chorus_on", c.on);
+        h.set ("stereo_proc", c.stereo);
+
+        auto block = h.signal (16);
+        h.process (block);
+        EXPECT_EQ (h.processor.engine.routing, c.expected)
+            << c.inputs << " in, " << c.outputs << " out, on " << c.on << ", stereo " << c.stereo;
+
+        // Re-preparing selects the same routing from the parameters directly.
+        h.prepare();
+        EXPECT_EQ (h.processor.engine.routing, c.expected);
+    }
+}
+
+TEST (Processor, SwitchesApplyAtTheNextBlockAndAllAreConsumed)
+{
+    ProcessorHarness h (2, 2);
+    h.prepare();
+
+    h.set ("chorus_on", 0.0f);
+    EXPECT_EQ (h.processor.engine.routing, &ChorusEngine::processStereo);   // not yet
+
+    auto block = h.signal (64);
+    h.process (block);
+    EXPECT_EQ (h.processor.engine.routing, &ChorusEngine::processCopy);
+    EXPECT_EQ (block.getReadPointer (0)[10], block.getReadPointer (1)[10]);
+
+    // Far more messages than the queue first holds, with no block between.
+    for (int i = 0; i < 41; ++i)
+    {
+        h.set ("chorus_on", (float) (i % 2));
+        h.set ("stereo_proc", (float) ((i / 2) % 2));
+    }
+
+    h.process (block);
+    EXPECT_EQ (h.raw ("chorus_on"), 0.0f);
+    EXPECT_EQ (h.processor.engine.routing, &ChorusEngine::processCopy);
+
+    h.set ("chorus_on", 1.0f);
+    h.set ("stereo_proc", 0.0f);
+    h.process (block);
+    EXPECT_EQ (h.processor.engine.routing, &ChorusEngine::processMonoToStereo);
+
+    // Nothing left over for the block after.
+    h.processor.engine.routing = ChorusEngine::processMono;
+    h.process (block);
+    EXPECT_EQ (h.processor.engine.routing, &ChorusEngine::processMono);
+}
+
+TEST (Processor, OutputCountIsTheOneOfTheLastPrepareInputCountIsLive)
+{
+    ProcessorHarness h (2, 2);
+    h.prepare();
+    ASSERT_TRUE (h.setLayout (1, 1));
+
+    h.set ("stereo_proc", 0.0f);
+    h.set ("stereo_proc", 1.0f);
+    juce::AudioBuffer<float> block (2, 32);
+    block.clear();
+    h.process (block);
+    EXPECT_EQ (h.processor.engine.routing, &ChorusEngine::processMonoToStereo);   // 1 input now, 2 outputs then
+}
+
+TEST (Processor, ChangesWhileNotReadyAreDroppedUntilTheRefresh)
+{
+    ProcessorHarness h;
+    h.set ("chorus_mix", 2.0f);
+    h.set ("chorus_on", 0.0f);
+    EXPECT_EQ (h.processor.engine.mix.load(), 0.75f);
+    EXPECT_EQ (h.processor.engine.routing, &ChorusEngine::processCopy);
+
+    h.processor.setCurrentProgram (3);   // not prepared: nothing happens
+    EXPECT_EQ (h.processor.engine.mix.load(), 0.75f);
+
+    h.prepare();
+    EXPECT_EQ (h.processor.engine.mix.load(), 0.15f);
+
+    // After a prepare, any program index refreshes everything.
+    h.processor.engine.mix = 0.5f;
+    h.processor.engine.depthPercent = 99.0f;
+    h.processor.setCurrentProgram (7);
+    EXPECT_EQ (h.processor.engine.mix.load(), 0.15f);
+    EXPECT_EQ (h.processor.engine.depthPercent.load(), 0.0f);
+}
+
+TEST (Processor, UnusableSampleRatesKeepTheLastValidConfiguration)
+{
+    const double rates[] = { 0.0, -48000.0, 10.0, 49.9, std::numeric_limits<double>::quiet_NaN(),
+                             std::numeric_limits<double>::infinity(), 1.0e12 };
+
+    for (double rate : rates)
+    {
+        ProcessorHarness h (2, 2);
+        h.prepare (48000.0);
+        h.prepare (rate);
+
+        EXPECT_EQ (h.processor.engine.sampleRate, 48000u) << rate;
+        EXPECT_EQ (h.processor.engine.preDelay[0].length, 960) << rate;
+
+        auto block = h.signal (256);
+        h.process (block);
+        EXPECT_TRUE (std::isfinite (block.getMagnitude (0, 256))) << rate;
+    }
+
+    ProcessorHarness fresh;
+    fresh.prepare (0.0);
+    EXPECT_EQ (fresh.processor.engine.sampleRate, 44100u);
+    auto block = fresh.signal (256);
+    fresh.process (block);
+}
+
+TEST (Processor, BypassCopiesTheFirstChannelOnlyToOutputsWithoutInput)
+{
+    {
+        ProcessorHarness h (1, 2);
+        h.prepare();
+        auto block = h.signal (128);
+        const auto input = std::vector<float> (block.getReadPointer (0), block.getReadPointer (0) + 128);
+        juce::MidiBuffer midi;
+        h.processor.processBlockBypassed (block, midi);
+
+        for (int s = 0; s < 128; ++s)
+        {
+            ASSERT_EQ (block.getSample (0, s), input[(size_t) s]);
+            ASSERT_EQ (block.getSample (1, s), input[(size_t) s]);
+        }
+    }
+    {
+        ProcessorHarness h (2, 2);
+        h.prepare();
+        auto block = h.signal (128);
+        const juce::AudioBuffer<float> before (block);
+        juce::MidiBuffer midi;
+        h.processor.processBlockBypassed (block, midi);
+
+        for (int c = 0; c < 2; ++c)
+            for (int s = 0; s < 128; ++s)
+                ASSERT_EQ (block.getSample (c, s), before.getSample (c, s));
+
+        juce::AudioBuffer<float> empty (2, 0);
+        h.processor.processBlockBypassed (empty, midi);
+    }
+}
+
+// Host threads switching the chorus and the mode at once while audio runs:
+// nothing is lost, and once they stop the next block follows the final values.
+TEST (Processor, SwitchesFromSeveralThreadsAtOnce)
+{
+    ProcessorHarness h (2, 2);
+    h.prepare();
+    std::atomic<bool> stop { false };
+
+    std::thread audio ([&]
+    {
+        auto block = h.signal (64);
+        while (! stop.load())
+            h.process (block);
+    });
+
+    auto switcher = [&] (const char* id, int seed)
+    {
+        for (int i = 0; i < 2000; ++i)
+            h.set (id, (float) ((i + seed) % 2));
+    };
+
+    std::thread first (switcher, "chorus_on", 0), second (switcher, "stereo_proc", 1);
+    first.join();
+    second.join();
+    stop = true;
+    audio.join();
+
+    auto block = h.signal (64);
+    h.process (block);
+
+    const bool on = h.raw ("chorus_on") != 0.0f, stereo = h.raw ("stereo_proc") != 0.0f;
+    const Routing expected = ! on ? ChorusEngine::processCopy
+                           : stereo ? ChorusEngine::processStereo : ChorusEngine::processMonoToStereo;
+    EXPECT_EQ (h.processor.engine.routing, expected);
+}

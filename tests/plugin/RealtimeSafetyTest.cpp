@@ -1,0 +1,64 @@
+#include "plugin/ProcessorHarness.h"
+
+#include "support/RealtimeGuard.h"
+
+#include <gtest/gtest.h>
+
+// No block may allocate or lock, in any routing, with parameters and routing
+// switches changing between blocks.
+TEST (RealtimeSafety, BlocksNeitherAllocateNorLock)
+{
+    struct Case { int inputs; int outputs; float on; float stereo; };
+    const Case cases[] = {
+        { 2, 2, 0.0f, 1.0f }, { 1, 1, 1.0f, 1.0f }, { 1, 2, 1.0f, 1.0f }, { 2, 2, 1.0f, 0.0f }, { 2, 2, 1.0f, 1.0f },
+    };
+
+    for (const auto& c : cases)
+    {
+        ProcessorHarness h (c.inputs, c.outputs);
+        h.prepare (48000.0, 256);
+        h.set ("chorus_on", c.on);
+        h.set ("stereo_proc", c.stereo);
+
+        auto block = h.signal (256);
+        juce::MidiBuffer midi;
+
+        for (int i = 0; i < 40; ++i)
+        {
+            // Between blocks, as a host would: knobs, and every tenth block a
+            // switch there and back.
+            h.set ("chorus_depth", (float) (i % 11));
+            h.set ("chorus_speed", (float) ((i * 3) % 11));
+            h.set ("chorus_mix", (float) ((i * 7) % 11));
+
+            if (i % 10 == 5)
+            {
+                h.set ("chorus_on", 1.0f - c.on);
+                h.set ("chorus_on", c.on);
+                h.set ("stereo_proc", 1.0f - c.stereo);
+                h.set ("stereo_proc", c.stereo);
+            }
+
+            RealtimeGuard guard;
+
+            if (i % 10 == 9)
+                h.processor.processBlockBypassed (block, midi);
+            else
+                h.processor.processBlock (block, midi);
+
+            ASSERT_EQ (guard.allocations(), 0u) << c.inputs << "/" << c.outputs << " block " << i;
+            ASSERT_EQ (guard.locks(), 0u) << c.inputs << "/" << c.outputs << " block " << i;
+        }
+    }
+}
+
+// The guard itself must see what it is meant to catch.
+TEST (RealtimeSafety, GuardCountsAllocationsAndLocks)
+{
+    juce::CriticalSection lock;
+    RealtimeGuard guard;
+    auto p = std::make_unique<int> (1);
+    const juce::ScopedLock sl (lock);
+    EXPECT_GE (guard.allocations(), 1u);
+    EXPECT_GE (guard.locks(), 1u);
+}

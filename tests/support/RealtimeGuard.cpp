@@ -1,0 +1,109 @@
+#include "support/RealtimeGuard.h"
+
+#include <dlfcn.h>
+#include <pthread.h>
+
+#include <cstdlib>
+#include <new>
+
+namespace
+{
+    thread_local bool watching = false;
+    thread_local std::size_t allocationCount = 0;
+    thread_local std::size_t lockCount = 0;
+
+    void* allocate (std::size_t size)
+    {
+        if (watching)
+            ++allocationCount;
+
+        if (void* p = std::malloc (size == 0 ? 1 : size))
+            return p;
+
+        throw std::bad_alloc();
+    }
+
+    template <typename Fn>
+    Fn next (const char* name)
+    {
+        return reinterpret_cast<Fn> (dlsym (RTLD_NEXT, name));
+    }
+}
+
+RealtimeGuard::RealtimeGuard()
+{
+    // Resolve the real functions now, so that doing it cannot count.
+    static bool resolved = []
+    {
+        pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+        pthread_mutex_lock (&mutex);
+        pthread_mutex_unlock (&mutex);
+        if (pthread_mutex_trylock (&mutex) == 0)
+            pthread_mutex_unlock (&mutex);
+
+        pthread_rwlock_t rw = PTHREAD_RWLOCK_INITIALIZER;
+        pthread_rwlock_rdlock (&rw);
+        pthread_rwlock_unlock (&rw);
+        pthread_rwlock_wrlock (&rw);
+        pthread_rwlock_unlock (&rw);
+        return true;
+    }();
+    (void) resolved;
+
+    allocationCount = 0;
+    lockCount = 0;
+    watching = true;
+}
+
+RealtimeGuard::~RealtimeGuard()                   { watching = false; }
+std::size_t RealtimeGuard::allocations() const    { return allocationCount; }
+std::size_t RealtimeGuard::locks() const          { return lockCount; }
+
+void* operator new (std::size_t size)                                 { return allocate (size); }
+void* operator new[] (std::size_t size)                               { return allocate (size); }
+void* operator new (std::size_t size, const std::nothrow_t&) noexcept
+{
+    try { return allocate (size); } catch (...) { return nullptr; }
+}
+void* operator new[] (std::size_t size, const std::nothrow_t&) noexcept
+{
+    try { return allocate (size); } catch (...) { return nullptr; }
+}
+void operator delete (void* p) noexcept                               { std::free (p); }
+void operator delete[] (void* p) noexcept                             { std::free (p); }
+void operator delete (void* p, std::size_t) noexcept                  { std::free (p); }
+void operator delete[] (void* p, std::size_t) noexcept                { std::free (p); }
+
+// Every blocking lock the framework or the standard library takes goes
+// through these.
+extern "C" int pthread_mutex_lock (pthread_mutex_t* m)
+{
+    static const auto real = next<int (*) (pthread_mutex_t*)> ("pthread_mutex_lock");
+    if (watching)
+        ++lockCount;
+    return real (m);
+}
+
+extern "C" int pthread_mutex_trylock (pthread_mutex_t* m)
+{
+    static const auto real = next<int (*) (pthread_mutex_t*)> ("pthread_mutex_trylock");
+    if (watching)
+        ++lockCount;
+    return real (m);
+}
+
+extern "C" int pthread_rwlock_rdlock (pthread_rwlock_t* l)
+{
+    static const auto real = next<int (*) (pthread_rwlock_t*)> ("pthread_rwlock_rdlock");
+    if (watching)
+        ++lockCount;
+    return real (l);
+}
+
+extern "C" int pthread_rwlock_wrlock (pthread_rwlock_t* l)
+{
+    static const auto real = next<int (*) (pthread_rwlock_t*)> ("pthread_rwlock_wrlock");
+    if (watching)
+        ++lockCount;
+    return real (l);
+}

@@ -1,0 +1,202 @@
+#include "SelfTest.h"
+
+#include "Verify.h"
+
+#include <functional>
+#include <iostream>
+
+namespace tessamune::artwork
+{
+namespace
+{
+    const Picture& find (const std::vector<Picture>& pictures, const juce::String& fileName)
+    {
+        for (const auto& picture : pictures)
+            if (picture.fileName == fileName)
+                return picture;
+
+        jassertfalse;
+        return pictures.front();
+    }
+
+    Picture& find (std::vector<Picture>& pictures, const juce::String& fileName)
+    {
+        return const_cast<Picture&> (find (std::as_const (pictures), fileName));
+    }
+
+    // Nudges the red channel of one pixel by one step.
+    juce::Image withPixelNudged (const juce::Image& image, int x, int y)
+    {
+        auto copy = image.createCopy();
+        const auto colour = copy.getPixelAt (x, y);
+        copy.setPixelAt (x, y, juce::Colour::fromRGBA ((juce::uint8) (colour.getRed() ^ 1), colour.getGreen(),
+                                                     colour.getBlue(), colour.getAlpha()));
+        return copy;
+    }
+
+    struct EncodedFile
+    {
+        juce::String fileName;
+        juce::MemoryBlock data;
+    };
+
+    void writeFiles (const std::vector<EncodedFile>& files, const juce::File& folder)
+    {
+        folder.createDirectory();
+
+        for (const auto& file : files)
+            folder.getChildFile (file.fileName).replaceWithData (file.data.getData(), file.data.getSize());
+    }
+
+    void rewrite (const juce::File& folder, const juce::String& fileName, const juce::MemoryBlock& data)
+    {
+        folder.getChildFile (fileName).replaceWithData (data.getData(), data.getSize());
+    }
+
+    bool mentions (const juce::StringArray& problems, const juce::String& fileName, const juce::String& words)
+    {
+        for (const auto& problem : problems)
+            if (problem.startsWith (fileName + ":") && problem.containsIgnoreCase (words))
+                return true;
+
+        return false;
+    }
+
+    struct FileFault
+    {
+        const char* description;
+        const char* fileName;
+        const char* expectedWords;
+        std::function<void (const std::vector<Picture>&, const juce::File&)> damage;
+    };
+
+    struct PictureFault
+    {
+        const char* description;
+        const char* fileName;
+        const char* expectedWords;
+        std::function<void (std::vector<Picture>&)> damage;
+    };
+}
+
+int runSelfTest (const std::vector<Picture>& pictures)
+{
+    int failures = 0;
+    const auto fail = [&failures] (const juce::String& text, const juce::StringArray& problems)
+    {
+        ++failures;
+        std::cout << "FAIL: " << text << "\n";
+
+        for (const auto& problem : problems)
+            std::cout << "    reported: " << problem << "\n";
+    };
+
+    std::vector<EncodedFile> intactFiles;
+
+    for (const auto& picture : pictures)
+        intactFiles.push_back ({ picture.fileName, encodePng (picture.image) });
+
+    const auto scratch = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                             .getNonexistentChildFile ("tessamune-artwork-check", {}, false);
+
+    // Damage to the files on disk must be reported against the right file.
+    const FileFault fileFaults[]
+    {
+        { "one pixel of the background off by one step", "background.png", "differ",
+          [] (const auto& p, const auto& dir) { rewrite (dir, "background.png", encodePng (withPixelNudged (find (p, "background.png").image, 185, 270))); } },
+
+        { "a pixel in the last knob frame changed", "knob_mix.png", "frame 64",
+          [] (const auto& p, const auto& dir) { rewrite (dir, "knob_mix.png", encodePng (withPixelNudged (find (p, "knob_mix.png").image, 36, 64 * 73 + 20))); } },
+
+        { "the lamp frames swapped", "chorus_led.png", "differ",
+          [] (const auto& p, const auto& dir)
+          {
+              const auto& strip = find (p, "chorus_led.png").image;
+              juce::Image swapped (juce::Image::ARGB, strip.getWidth(), strip.getHeight(), true);
+              juce::Graphics g (swapped);
+              g.drawImageAt (strip.getClippedImage ({ 0, 41, 39, 41 }), 0, 0);
+              g.drawImageAt (strip.getClippedImage ({ 0, 0, 39, 41 }), 0, 41);
+              rewrite (dir, "chorus_led.png", encodePng (swapped));
+          } },
+
+        { "the footswitch saved with an alpha channel", "footswitch.png", "colour type",
+          [] (const auto& p, const auto& dir) { rewrite (dir, "footswitch.png", encodePng (find (p, "footswitch.png").image.convertedToFormat (juce::Image::ARGB))); } },
+
+        { "a knob strip one frame short", "knob_speed.png", "size",
+          [] (const auto& p, const auto& dir)
+          {
+              const auto& strip = find (p, "knob_speed.png").image;
+              rewrite (dir, "knob_speed.png", encodePng (strip.getClippedImage ({ 0, 0, strip.getWidth(), strip.getHeight() - 73 }).createCopy()));
+          } },
+
+        { "a 16-bit header", "knob_depth.png", "bit depth",
+          [] (const auto& p, const auto& dir)
+          {
+              auto data = encodePng (find (p, "knob_depth.png").image);
+              static_cast<juce::uint8*> (data.getData())[24] = 16;
+              rewrite (dir, "knob_depth.png", data);
+          } },
+
+        { "the toggle replaced by something that is not a PNG", "toggle_stereo.png", "not a PNG",
+          [] (const auto&, const auto& dir) { dir.getChildFile ("toggle_stereo.png").replaceWithText ("GIF89a"); } },
+
+        { "the lamp missing", "chorus_led.png", "missing",
+          [] (const auto&, const auto& dir) { dir.getChildFile ("chorus_led.png").deleteFile(); } },
+    };
+
+    // Faults in how pictures fit together, which a generator bug would cause.
+    const PictureFault pictureFaults[]
+    {
+        { "knob frame 0 not matching the background", "knob_depth.png", "frame 0",
+          [] (auto& p) { auto& knob = find (p, "knob_depth.png"); knob.image = withPixelNudged (knob.image, 5, 5); } },
+
+        { "footswitch frame 0 not matching the background", "footswitch.png", "frame 0",
+          [] (auto& p) { auto& sw = find (p, "footswitch.png"); sw.image = withPixelNudged (sw.image, 50, 49); } },
+
+        { "a see-through pixel in the background", "background.png", "not opaque",
+          [] (auto& p) { auto& bg = find (p, "background.png"); bg.image = bg.image.createCopy(); bg.image.setPixelAt (0, 475, juce::Colours::transparentBlack); } },
+
+        { "toggle ink touching the edge of its second frame", "toggle_stereo.png", "frame 1 is not transparent",
+          [] (auto& p) { auto& t = find (p, "toggle_stereo.png"); t.image = t.image.createCopy(); t.image.setPixelAt (30, 39, juce::Colours::white); } },
+
+        { "an empty toggle frame", "toggle_stereo.png", "frame 0 is empty",
+          [] (auto& p) { auto& t = find (p, "toggle_stereo.png"); t.image = t.image.createCopy(); t.image.clear ({ 0, 0, 31, 20 }); } },
+    };
+
+    {
+        const auto folder = scratch.getChildFile ("intact");
+        writeFiles (intactFiles, folder);
+
+        if (const auto problems = verifyFolder (folder, pictures); ! problems.isEmpty())
+            fail ("freshly written pictures were rejected", problems);
+    }
+
+    for (const auto& fault : fileFaults)
+    {
+        const auto folder = scratch.getNonexistentChildFile ("damaged", {}, false);
+        writeFiles (intactFiles, folder);
+        fault.damage (pictures, folder);
+
+        if (const auto problems = verifyFolder (folder, pictures); ! mentions (problems, fault.fileName, fault.expectedWords))
+            fail (juce::String (fault.description) + ": expected a report on " + fault.fileName
+                  + " mentioning \"" + fault.expectedWords + "\"", problems);
+    }
+
+    if (const auto problems = checkConsistency (pictures); ! problems.isEmpty())
+        fail ("the generated pictures do not fit together", problems);
+
+    for (const auto& fault : pictureFaults)
+    {
+        auto damaged = pictures;
+        fault.damage (damaged);
+
+        if (const auto problems = checkConsistency (damaged); ! mentions (problems, fault.fileName, fault.expectedWords))
+            fail (juce::String (fault.description) + ": expected a report on " + fault.fileName
+                  + " mentioning \"" + fault.expectedWords + "\"", problems);
+    }
+
+    scratch.deleteRecursively();
+    return failures;
+}
+
+} // namespace tessamune::artwork
