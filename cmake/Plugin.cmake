@@ -44,6 +44,12 @@ target_compile_definitions(Tessamune
         # define is also given here.
         JucePlugin_LV2URI="${TESSAMUNE_LV2_URI}")
 
+# GCC 12 reports a false dangling-pointer warning all over the framework's
+# listener lists; it says nothing about our code.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_GREATER_EQUAL 12)
+    target_compile_options(Tessamune PUBLIC -Wno-dangling-pointer)
+endif()
+
 find_path(READERWRITERQUEUE_INCLUDE_DIR readerwriterqueue/readerwriterqueue.h REQUIRED)
 target_include_directories(Tessamune PUBLIC ${READERWRITERQUEUE_INCLUDE_DIR})
 
