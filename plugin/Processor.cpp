@@ -2,6 +2,7 @@
 
 #include "plugin/ParameterListenerEngine.h"
 #include "plugin/Parameters.h"
+#include "ui/Editor.h"
 
 static int32_t constructionRate (const juce::AudioProcessor& base)
 {
@@ -111,7 +112,7 @@ void Processor::processBlockBypassed (juce::AudioBuffer<float>& buffer, juce::Mi
 
 juce::AudioProcessorEditor* Processor::createEditor()
 {
-    return new juce::GenericAudioProcessorEditor (*this);
+    return new Editor (*this, parameters);
 }
 
 juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()

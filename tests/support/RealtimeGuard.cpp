@@ -35,17 +35,21 @@ RealtimeGuard::RealtimeGuard()
     // Resolve the real functions now, so that doing it cannot count.
     static bool resolved = []
     {
-        pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+        pthread_mutex_t mutex;
+        pthread_mutex_init (&mutex, nullptr);
         pthread_mutex_lock (&mutex);
         pthread_mutex_unlock (&mutex);
         if (pthread_mutex_trylock (&mutex) == 0)
             pthread_mutex_unlock (&mutex);
+        pthread_mutex_destroy (&mutex);
 
-        pthread_rwlock_t rw = PTHREAD_RWLOCK_INITIALIZER;
+        pthread_rwlock_t rw;
+        pthread_rwlock_init (&rw, nullptr);
         pthread_rwlock_rdlock (&rw);
         pthread_rwlock_unlock (&rw);
         pthread_rwlock_wrlock (&rw);
         pthread_rwlock_unlock (&rw);
+        pthread_rwlock_destroy (&rw);
         return true;
     }();
     (void) resolved;

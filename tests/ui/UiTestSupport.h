@@ -1,0 +1,306 @@
+#pragma once
+
+// Shared helpers for the editor and film-strip tests: made-up strips whose
+// every pixel tells its frame and position, painting a component into an
+// image, comparing pixel regions, and synthesised mouse gestures. Everything
+// runs on the test thread, which is the message thread, without a display.
+
+#include <gtest/gtest.h>
+#include <juce_audio_processors/juce_audio_processors.h>
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace uitest
+{
+    /** An opaque strip of `frames` frames of width x frameHeight. Every pixel
+        is different from every other, within and across frames, so a wrong
+        frame, offset or size cannot go unnoticed. */
+    inline juce::Image makeStrip (int width, int frameHeight, int frames)
+    {
+        juce::Image strip (juce::Image::ARGB, width, frameHeight * frames, true);
+
+        for (int frame = 0; frame < frames; ++frame)
+            for (int y = 0; y < frameHeight; ++y)
+                for (int x = 0; x < width; ++x)
+                    strip.setPixelAt (x, frame * frameHeight + y,
+                                      juce::Colour ((juce::uint8) (1 + frame * 3),
+                                                    (juce::uint8) (x * 3),
+                                                    (juce::uint8) (y * 3),
+                                                    (juce::uint8) 255));
+        return strip;
+    }
+
+    /** A strip whose frames are each one plain colour, for checks on scaled
+        drawing where the exact pixels depend on resampling. */
+    inline juce::Colour plainFrameColour (int frame)
+    {
+        return juce::Colour ((juce::uint8) (10 + frame * 3), (juce::uint8) 200, (juce::uint8) (250 - frame * 3));
+    }
+
+    inline juce::Image makePlainStrip (int width, int frameHeight, int frames)
+    {
+        juce::Image strip (juce::Image::ARGB, width, frameHeight * frames, true);
+        juce::Graphics g (strip);
+
+        for (int frame = 0; frame < frames; ++frame)
+        {
+            g.setColour (plainFrameColour (frame));
+            g.fillRect (0, frame * frameHeight, width, frameHeight);
+        }
+
+        return strip;
+    }
+
+    /** The component and its children painted into a transparent image of
+        its size. */
+    inline juce::Image paint (juce::Component& component)
+    {
+        juce::Image image (juce::Image::ARGB, component.getWidth(), component.getHeight(), true);
+        juce::Graphics g (image);
+        component.paintEntireComponent (g, false);
+        return image;
+    }
+
+    /** Compares two equally sized regions pixel by pixel and names the first
+        difference. */
+    inline testing::AssertionResult sameRegion (const juce::Image& actual, juce::Rectangle<int> actualArea,
+                                                const juce::Image& expected, juce::Rectangle<int> expectedArea)
+    {
+        if (! actual.isValid() || ! expected.isValid())
+            return testing::AssertionFailure() << "invalid image";
+
+        if (actualArea.getWidth() != expectedArea.getWidth() || actualArea.getHeight() != expectedArea.getHeight())
+            return testing::AssertionFailure() << "region sizes differ: " << actualArea.toString()
+                                               << " vs " << expectedArea.toString();
+
+        if (! actual.getBounds().contains (actualArea) || ! expected.getBounds().contains (expectedArea))
+            return testing::AssertionFailure() << "region outside its image";
+
+        int differences = 0;
+        std::ostringstream first;
+
+        for (int y = 0; y < actualArea.getHeight(); ++y)
+        {
+            for (int x = 0; x < actualArea.getWidth(); ++x)
+            {
+                const auto a = actual.getPixelAt (actualArea.getX() + x, actualArea.getY() + y).getARGB();
+                const auto e = expected.getPixelAt (expectedArea.getX() + x, expectedArea.getY() + y).getARGB();
+
+                if (a != e && differences++ == 0)
+                    first << "first at (" << x << ", " << y << "): 0x" << std::hex << a << " instead of 0x" << e;
+            }
+        }
+
+        if (differences == 0)
+            return testing::AssertionSuccess();
+
+        return testing::AssertionFailure() << differences << " pixels differ; " << first.str();
+    }
+
+    /** Frame `index` of a strip cut into frames of frameHeight. */
+    inline juce::Rectangle<int> frameArea (const juce::Image& strip, int frameHeight, int index)
+    {
+        return { 0, index * frameHeight, strip.getWidth(), frameHeight };
+    }
+
+    /** True when no pixel of the region has any coverage. */
+    inline testing::AssertionResult isBlank (const juce::Image& image, juce::Rectangle<int> area)
+    {
+        area = area.getIntersection (image.getBounds());
+
+        for (int y = area.getY(); y < area.getBottom(); ++y)
+            for (int x = area.getX(); x < area.getRight(); ++x)
+                if (image.getPixelAt (x, y).getAlpha() != 0)
+                    return testing::AssertionFailure() << "pixel (" << x << ", " << y << ") is drawn";
+
+        return testing::AssertionSuccess();
+    }
+
+    /** The highest alpha found in a region. */
+    inline int maxAlpha (const juce::Image& image, juce::Rectangle<int> area)
+    {
+        int highest = 0;
+
+        for (int y = area.getY(); y < area.getBottom(); ++y)
+            for (int x = area.getX(); x < area.getRight(); ++x)
+                highest = juce::jmax (highest, (int) image.getPixelAt (x, y).getAlpha());
+
+        return highest;
+    }
+
+    //==============================================================================
+    /** One left-button gesture on one component, delivered by calling its
+        mouse callbacks directly (there is no window to route real events). */
+    class Mouse
+    {
+    public:
+        explicit Mouse (juce::Component& target) : component (target) {}
+
+        void press (juce::Point<float> position)
+        {
+            downPosition = position;
+            downTime = juce::Time::getCurrentTime();
+            dragged = false;
+            component.mouseDown (event (position, juce::ModifierKeys::leftButtonModifier, 1));
+        }
+
+        void drag (juce::Point<float> position)
+        {
+            dragged = true;
+            component.mouseDrag (event (position, juce::ModifierKeys::leftButtonModifier, 1));
+        }
+
+        void release (juce::Point<float> position)
+        {
+            component.mouseUp (event (position, juce::ModifierKeys::noModifiers, 1));
+        }
+
+        void click (juce::Point<float> position)
+        {
+            press (position);
+            release (position);
+        }
+
+        /** As the framework delivers it: two clicks, then the double-click
+            after the second release. */
+        void doubleClick (juce::Point<float> position)
+        {
+            click (position);
+            click (position);
+            component.mouseDoubleClick (event (position, juce::ModifierKeys::noModifiers, 2));
+        }
+
+        juce::Point<float> centre() const { return component.getLocalBounds().getCentre().toFloat(); }
+
+    private:
+        juce::MouseEvent event (juce::Point<float> position, juce::ModifierKeys::Flags buttons, int clicks) const
+        {
+            return juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(),
+                                     position, juce::ModifierKeys (buttons),
+                                     juce::MouseInputSource::defaultPressure,
+                                     juce::MouseInputSource::defaultOrientation,
+                                     juce::MouseInputSource::defaultRotation,
+                                     juce::MouseInputSource::defaultTiltX,
+                                     juce::MouseInputSource::defaultTiltY,
+                                     &component, &component,
+                                     juce::Time::getCurrentTime(),
+                                     downPosition, downTime, clicks, dragged);
+        }
+
+        juce::Component& component;
+        juce::Point<float> downPosition;
+        juce::Time downTime;
+        bool dragged = false;
+    };
+
+    //==============================================================================
+    /** Counts the clicks a button reports to its listeners. */
+    struct ClickCounter : juce::Button::Listener
+    {
+        explicit ClickCounter (juce::Button& b) : button (b)   { button.addListener (this); }
+        ~ClickCounter() override                               { button.removeListener (this); }
+
+        void buttonClicked (juce::Button*) override            { ++clicks; }
+
+        juce::Button& button;
+        int clicks = 0;
+    };
+
+    //==============================================================================
+    /** Records what a parameter tells its listeners: gesture starts and ends
+        and value changes, in order. */
+    struct ParameterRecorder : juce::AudioProcessorParameter::Listener
+    {
+        struct Event
+        {
+            enum Kind { begin, value, end } kind;
+            float normalisedValue = 0.0f;
+        };
+
+        explicit ParameterRecorder (juce::AudioProcessorParameter& p) : parameter (p) { parameter.addListener (this); }
+        ~ParameterRecorder() override                                                  { parameter.removeListener (this); }
+
+        void parameterValueChanged (int, float newValue) override
+        {
+            events.push_back ({ Event::value, newValue });
+        }
+
+        void parameterGestureChanged (int, bool starting) override
+        {
+            events.push_back ({ starting ? Event::begin : Event::end, 0.0f });
+        }
+
+        int count (Event::Kind kind) const
+        {
+            int n = 0;
+
+            for (auto& e : events)
+                n += e.kind == kind ? 1 : 0;
+
+            return n;
+        }
+
+        /** At least one value change, every one of them inside a gesture,
+            and every gesture closed again. */
+        testing::AssertionResult changesInsideGestures() const
+        {
+            if (count (Event::value) == 0)
+                return testing::AssertionFailure() << "no value change";
+
+            int depth = 0;
+
+            for (auto& e : events)
+            {
+                if (e.kind == Event::begin)
+                    ++depth;
+                else if (e.kind == Event::end && --depth < 0)
+                    return testing::AssertionFailure() << "a gesture ended without starting";
+                else if (e.kind == Event::value && depth == 0)
+                    return testing::AssertionFailure() << "a value change outside any gesture";
+            }
+
+            if (depth != 0)
+                return testing::AssertionFailure() << "a gesture was left open";
+
+            return testing::AssertionSuccess();
+        }
+
+        /** As above, in exactly one gesture. */
+        testing::AssertionResult oneGestureAroundChanges() const
+        {
+            if (count (Event::begin) != 1)
+                return testing::AssertionFailure() << count (Event::begin) << " gestures instead of one";
+
+            return changesInsideGestures();
+        }
+
+        /** The value of the last change, or -1 without any. */
+        float lastValue() const
+        {
+            for (auto e = events.rbegin(); e != events.rend(); ++e)
+                if (e->kind == Event::value)
+                    return e->normalisedValue;
+
+            return -1.0f;
+        }
+
+        juce::AudioProcessorParameter& parameter;
+        std::vector<Event> events;
+    };
+
+    //==============================================================================
+    /** The child of `parent` with the given component name, as a T. */
+    template <typename T>
+    T* findChild (juce::Component& parent, const juce::String& name)
+    {
+        for (auto* child : parent.getChildren())
+            if (child->getName() == name)
+                if (auto* typed = dynamic_cast<T*> (child))
+                    return typed;
+
+        return nullptr;
+    }
+}
