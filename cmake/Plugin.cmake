@@ -68,7 +68,12 @@ if(TESSAMUNE_ARTWORK)
         HEADER_NAME BinaryData.h
         NAMESPACE BinaryData
         SOURCES ${TESSAMUNE_ARTWORK})
-    set_target_properties(TessamuneArtwork PROPERTIES POSITION_INDEPENDENT_CODE ON)
+    # Position-independent for the plug-in modules, and kept out of their
+    # exported symbols.
+    set_target_properties(TessamuneArtwork PROPERTIES
+        POSITION_INDEPENDENT_CODE ON
+        CXX_VISIBILITY_PRESET hidden
+        VISIBILITY_INLINES_HIDDEN ON)
     target_link_libraries(Tessamune PRIVATE TessamuneArtwork)
 endif()
 

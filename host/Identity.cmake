@@ -7,3 +7,15 @@ set(TESSAMUNE_COMPANY_WEBSITE  "https://quorvellin.com")
 set(TESSAMUNE_MANUFACTURER_CODE Qrvn)
 set(TESSAMUNE_PLUGIN_CODE       Qtsa)
 set(TESSAMUNE_LV2_URI          "https://quorvellin.com/plugins/tessamune")
+
+# The LV2 plug-in class written into the bundle next to lv2:Plugin.
+set(TESSAMUNE_LV2_CLASS        "lv2:ChorusPlugin")
+
+# Channel configurations (inputs, outputs) offered wherever a host can choose
+# among them, most preferred first. The processor accepts exactly these.
+set(TESSAMUNE_CHANNEL_CONFIGURATIONS "{1, 1}, {2, 2}, {1, 2}")
+
+# The one layout of formats that carry a single fixed layout (LV2), and the
+# layout the standalone application opens with.
+set(TESSAMUNE_FIXED_INPUTS  2)
+set(TESSAMUNE_FIXED_OUTPUTS 2)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dsp/ChorusEngine.h"
+#include "host/ChannelConfigurations.h"
 #include "plugin/StateMachineBase.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
@@ -25,6 +26,12 @@ public:
     void processBlockBypassed (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
     using juce::AudioProcessor::processBlock;
     using juce::AudioProcessor::processBlockBypassed;
+
+    /** Mono, stereo, and mono in to stereo out (host/Identity.cmake); nothing else. */
+    bool isBusesLayoutSupported (const BusesLayout& layouts) const override
+    {
+        return ChannelConfigurations::isSupported (layouts);
+    }
 
     double getTailLengthSeconds() const override { return 0.0; }
     bool acceptsMidi() const override { return false; }

@@ -1,0 +1,86 @@
+# What each plug-in format says about the plug-in beyond what juce_add_plugin
+# gives it, and how the formats are installed. Included at the end of
+# Plugin.cmake; the values come from host/Identity.cmake.
+
+# --- Channel configurations --------------------------------------------------
+# The processor accepts exactly the configurations of the list (its
+# isBusesLayoutSupported, host/ChannelConfigurations.cpp).
+target_sources(Tessamune PRIVATE ${PROJECT_SOURCE_DIR}/host/ChannelConfigurations.cpp)
+set_property(SOURCE ${PROJECT_SOURCE_DIR}/host/ChannelConfigurations.cpp APPEND PROPERTY COMPILE_DEFINITIONS
+    "TESSAMUNE_CHANNEL_CONFIGURATIONS=${TESSAMUNE_CHANNEL_CONFIGURATIONS}")
+
+# VST3 offers the whole list: the wrapper refuses any other arrangement and
+# opens in the first configuration, with its buses active by default (the
+# processor's own buses are not).
+target_compile_definitions(Tessamune_VST3 PRIVATE
+    "JucePlugin_PreferredChannelConfigurations=${TESSAMUNE_CHANNEL_CONFIGURATIONS}")
+
+# LV2 describes one fixed layout per bundle, and the standalone application
+# opens its audio device in one layout: both take the fixed one. Without this
+# the standalone would open its device with the processor's default layout,
+# in which both buses are off.
+set(TESSAMUNE_FIXED_CONFIGURATION "{${TESSAMUNE_FIXED_INPUTS}, ${TESSAMUNE_FIXED_OUTPUTS}}")
+target_compile_definitions(Tessamune_LV2 PRIVATE
+    "JucePlugin_PreferredChannelConfigurations=${TESSAMUNE_FIXED_CONFIGURATION}")
+target_compile_definitions(Tessamune_Standalone PRIVATE
+    "JucePlugin_PreferredChannelConfigurations=${TESSAMUNE_FIXED_CONFIGURATION}")
+
+# --- LV2 ---------------------------------------------------------------------
+# The framework's LV2 entry points are compiled under other names, and
+# host/Lv2PortGuard.cpp exports the real ones, so that a host leaving an audio
+# or atom output port unconnected cannot crash the plug-in.
+get_target_property(_tessamune_juce_modules juce::juce_audio_plugin_client INTERFACE_JUCE_MODULE_PATH)
+set(_tessamune_lv2_client "${_tessamune_juce_modules}/juce_audio_plugin_client/juce_audio_plugin_client_LV2.cpp")
+if(NOT EXISTS "${_tessamune_lv2_client}")
+    message(FATAL_ERROR "The framework's LV2 wrapper is not at ${_tessamune_lv2_client}")
+endif()
+# Every format target compiles this file; only the LV2 one gets code from it.
+set_property(SOURCE "${_tessamune_lv2_client}" APPEND PROPERTY COMPILE_DEFINITIONS
+    lv2_descriptor=tessamune_framework_lv2_descriptor
+    lv2ui_descriptor=tessamune_framework_lv2ui_descriptor)
+
+target_sources(Tessamune_LV2 PRIVATE ${PROJECT_SOURCE_DIR}/host/Lv2PortGuard.cpp)
+target_compile_definitions(Tessamune_LV2 PRIVATE
+    TESSAMUNE_LV2_AUDIO_INPUTS=${TESSAMUNE_FIXED_INPUTS}
+    TESSAMUNE_LV2_AUDIO_OUTPUTS=${TESSAMUNE_FIXED_OUTPUTS})
+
+# LV2 versions have no major number (the URI is the major version). Odd
+# numbers and a minor version of 0 mark development versions, which hosts
+# are asked to hide, so a release x.y.z is written as minor 2 * (100x + y),
+# micro 2z: 1.0.2 becomes 200.4, both even, ordered as our versions are.
+if(PROJECT_VERSION_MINOR GREATER_EQUAL 100)
+    message(FATAL_ERROR "The LV2 version mapping assumes a minor version below 100")
+endif()
+math(EXPR TESSAMUNE_LV2_MINOR_VERSION "2 * (100 * ${PROJECT_VERSION_MAJOR} + ${PROJECT_VERSION_MINOR})")
+math(EXPR TESSAMUNE_LV2_MICRO_VERSION "2 * ${PROJECT_VERSION_PATCH}")
+
+# After the framework's helper has written the bundle's description (its own
+# POST_BUILD step, which runs first), complete it.
+add_custom_command(TARGET Tessamune_LV2 POST_BUILD
+    COMMAND ${CMAKE_COMMAND}
+        "-DBUNDLE=$<TARGET_FILE_DIR:Tessamune_LV2>"
+        "-DURI=${TESSAMUNE_LV2_URI}"
+        "-DPLUGIN_CLASS=${TESSAMUNE_LV2_CLASS}"
+        "-DMINOR=${TESSAMUNE_LV2_MINOR_VERSION}"
+        "-DMICRO=${TESSAMUNE_LV2_MICRO_VERSION}"
+        "-DAUDIO_INPUTS=${TESSAMUNE_FIXED_INPUTS}"
+        "-DAUDIO_OUTPUTS=${TESSAMUNE_FIXED_OUTPUTS}"
+        -P ${PROJECT_SOURCE_DIR}/host/DescribeLv2Bundle.cmake
+    VERBATIM)
+
+# --- Installation ------------------------------------------------------------
+# cmake --install <build> [--prefix P]: the VST3 bundle into P/lib/vst3, the
+# LV2 bundle into P/lib/lv2, the application into P/bin. A bundle is replaced
+# whole, so nothing of an older version stays behind.
+set(_tessamune_products "${CMAKE_CURRENT_BINARY_DIR}/Tessamune_artefacts/$<CONFIG>")
+
+function(tessamune_install_bundle component bundle_dir bundle_name destination)
+    install(CODE "file(REMOVE_RECURSE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${destination}/${bundle_name}\")"
+        COMPONENT ${component})
+    install(DIRECTORY "${bundle_dir}/${bundle_name}" DESTINATION "${destination}"
+        USE_SOURCE_PERMISSIONS COMPONENT ${component})
+endfunction()
+
+tessamune_install_bundle(vst3 "${_tessamune_products}/VST3" "${TESSAMUNE_PRODUCT_NAME}.vst3" lib/vst3)
+tessamune_install_bundle(lv2 "${_tessamune_products}/LV2" "${TESSAMUNE_PRODUCT_NAME}.lv2" lib/lv2)
+install(TARGETS Tessamune_Standalone RUNTIME DESTINATION bin COMPONENT standalone)

@@ -1,0 +1,174 @@
+// Who the plug-in says it is, as each format's host reads it.
+
+#include "Hosting.h"
+
+#include <pluginterfaces/base/ipluginbase.h>
+
+#include <gtest/gtest.h>
+
+using Hosting::Format;
+
+namespace
+{
+    // What the VST3 module's factory declares, read the way a host's scanner
+    // reads it, without instantiating anything.
+    struct Vst3Factory
+    {
+        juce::String vendor, url;
+        struct Class { juce::String cid, category, name; };
+        std::vector<Class> classes;
+        bool loaded = false;
+    };
+
+    juce::String hex (const Steinberg::TUID id)
+    {
+        return juce::String::toHexString (reinterpret_cast<const unsigned char*> (id), 16, 0).toUpperCase();
+    }
+
+    Vst3Factory readFactory (const juce::File& binary)
+    {
+        Vst3Factory result;
+        juce::DynamicLibrary library;
+
+        if (! library.open (binary.getFullPathName()))
+            return result;
+
+        using Entry = bool (*) (void*);
+        using Exit = bool (*)();
+        using GetFactory = Steinberg::IPluginFactory* (*)();
+
+        auto entry = reinterpret_cast<Entry> (library.getFunction ("ModuleEntry"));
+        auto exit = reinterpret_cast<Exit> (library.getFunction ("ModuleExit"));
+        auto getFactory = reinterpret_cast<GetFactory> (library.getFunction ("GetPluginFactory"));
+
+        if (entry == nullptr || exit == nullptr || getFactory == nullptr || ! entry (library.getNativeHandle()))
+            return result;
+
+        if (auto* factory = getFactory())
+        {
+            Steinberg::PFactoryInfo info {};
+
+            if (factory->getFactoryInfo (&info) == Steinberg::kResultOk)
+            {
+                result.vendor = info.vendor;
+                result.url = info.url;
+            }
+
+            for (Steinberg::int32 i = 0; i < factory->countClasses(); ++i)
+            {
+                Steinberg::PClassInfo classInfo {};
+
+                if (factory->getClassInfo (i, &classInfo) == Steinberg::kResultOk)
+                    result.classes.push_back ({ hex (classInfo.cid), classInfo.category, classInfo.name });
+            }
+
+            factory->release();
+            result.loaded = true;
+        }
+
+        exit();
+        return result;
+    }
+}
+
+TEST (Vst3Identity, ScanDescribesTheEffect)
+{
+    const auto d = Hosting::describe (Format::vst3);
+
+    EXPECT_EQ (d.pluginFormatName, "VST3");
+    EXPECT_EQ (d.name, "Tessamune");
+    EXPECT_EQ (d.descriptiveName, "Tessamune");
+    EXPECT_EQ (d.manufacturerName, "Quorvellin");
+    EXPECT_EQ (d.version, TESSAMUNE_VERSION);
+    EXPECT_EQ (d.category, "Fx|Modulation");
+    EXPECT_FALSE (d.isInstrument);
+    // The first of the channel configurations is the one it opens in.
+    EXPECT_EQ (d.numInputChannels, 1);
+    EXPECT_EQ (d.numOutputChannels, 1);
+}
+
+TEST (Vst3Identity, FactoryDeclaresStableClassIds)
+{
+    const auto factory = readFactory (juce::File (TESSAMUNE_VST3_BINARY));
+    ASSERT_TRUE (factory.loaded);
+
+    EXPECT_EQ (factory.vendor, "Quorvellin");
+    EXPECT_EQ (factory.url, "https://quorvellin.com");
+
+    // Hosts save projects against these IDs, so they must never change. The
+    // wrapper builds them from fixed words and the codes 'Qrvn' (5172766E)
+    // and 'Qtsa' (51747361).
+    ASSERT_EQ (factory.classes.size(), 2u);
+    EXPECT_EQ (factory.classes[0].cid, "ABCDEF019182FAEB5172766E51747361");
+    EXPECT_EQ (factory.classes[0].category, "Audio Module Class");
+    EXPECT_EQ (factory.classes[0].name, "Tessamune");
+    EXPECT_EQ (factory.classes[1].cid, "ABCDEF011234ABCD5172766E51747361");
+    EXPECT_EQ (factory.classes[1].category, "Component Controller Class");
+}
+
+TEST (Vst3Identity, InstanceHasNoMidiLatencyOrSideChain)
+{
+    auto instance = Hosting::load (Format::vst3);
+    ASSERT_NE (instance, nullptr);
+
+    EXPECT_EQ (instance->getName(), "Tessamune");
+    EXPECT_FALSE (instance->acceptsMidi());
+    EXPECT_FALSE (instance->producesMidi());
+    EXPECT_EQ (instance->getLatencySamples(), 0);
+    EXPECT_EQ (instance->getBusCount (true), 1);
+    EXPECT_EQ (instance->getBusCount (false), 1);
+}
+
+TEST (Lv2Identity, ScanDescribesAChorus)
+{
+    const auto d = Hosting::describe (Format::lv2);
+
+    EXPECT_EQ (d.pluginFormatName, "LV2");
+    EXPECT_EQ (d.fileOrIdentifier, TESSAMUNE_LV2_URI);
+    EXPECT_EQ (d.name, "Tessamune");
+    EXPECT_EQ (d.manufacturerName, "Quorvellin");
+    // The label of the plug-in's class, as the host's LV2 library reads it.
+    EXPECT_EQ (d.category, "Chorus Plugin");
+    EXPECT_FALSE (d.isInstrument);
+    EXPECT_EQ (d.numInputChannels, 2);
+    EXPECT_EQ (d.numOutputChannels, 2);
+}
+
+TEST (Lv2Identity, InstanceHasNoMidiOrLatency)
+{
+    auto instance = Hosting::load (Format::lv2);
+    ASSERT_NE (instance, nullptr);
+
+    EXPECT_EQ (instance->getName(), "Tessamune");
+    EXPECT_FALSE (instance->acceptsMidi());
+    EXPECT_FALSE (instance->producesMidi());
+    EXPECT_EQ (instance->getLatencySamples(), 0);
+    EXPECT_EQ (instance->getBusCount (true), 1);
+    EXPECT_EQ (instance->getBusCount (false), 1);
+}
+
+TEST (Lv2Identity, BundleDescriptionIsComplete)
+{
+    const auto manifest = Hosting::lv2Bundle().getChildFile ("manifest.ttl").loadFileAsString();
+    const auto dsp = Hosting::lv2Bundle().getChildFile ("dsp.ttl").loadFileAsString();
+
+    // Version 1.0.2 in LV2's scheme (see cmake/Formats.cmake): even numbers
+    // and a minor version above 0 mark a release. Hosts read it from the
+    // manifest, so both files carry it.
+    for (const auto* text : { &manifest, &dsp })
+    {
+        EXPECT_TRUE (text->contains ("\ta lv2:Plugin , lv2:ChorusPlugin ;\n"));
+        EXPECT_TRUE (text->contains ("\tlv2:minorVersion 200 ;\n"));
+        EXPECT_TRUE (text->contains ("\tlv2:microVersion 4 ;\n"));
+        EXPECT_EQ (text->indexOf ("lv2:minorVersion"), text->lastIndexOf ("lv2:minorVersion"));
+    }
+
+    EXPECT_TRUE (dsp.contains ("doap:revision \"1.0.2\""));
+    EXPECT_TRUE (dsp.contains ("foaf:name \"Quorvellin\""));
+    EXPECT_FALSE (dsp.contains ("foaf:mbox <>"));
+
+    // The audio ports are required; only the framework's own control ports
+    // (latency, free-wheeling, enabled) stay optional.
+    EXPECT_FALSE (dsp.contains ("lv2:portProperty lv2:connectionOptional ;"));
+    EXPECT_EQ (dsp.indexOf ("lv2:connectionOptional ,") >= 0, true);
+}

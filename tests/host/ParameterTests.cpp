@@ -1,0 +1,139 @@
+// The parameters as each format's host sees them: the plug-in's five, in
+// creation order, then the format's bypass.
+
+#include "Hosting.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using Hosting::Format;
+
+namespace
+{
+    struct Expected
+    {
+        const char* id;
+        const char* name;
+        float defaultValue;                                  // normalised
+        std::vector<std::pair<float, const char*>> texts;    // normalised value -> text
+        std::vector<std::pair<const char*, float>> parsed;   // typed text -> normalised value
+    };
+
+    // Knob text is the knob's position with two decimals; typed text is read
+    // as a position from 0 to 10.
+    const std::vector<std::pair<float, const char*>> knobTexts { { 0.0f, "0.00" }, { 0.5f, "0.50" }, { 0.37f, "0.37" }, { 1.0f, "1.00" } };
+    const std::vector<std::pair<const char*, float>> knobParsing { { "5", 0.5f }, { "10", 1.0f }, { "0", 0.0f } };
+
+    const Expected parameters[] {
+        { "chorus_on",    "Chorus",          1.0f, { { 0.0f, "Off" }, { 1.0f, "On" } },        { { "Off", 0.0f }, { "On", 1.0f } } },
+        { "chorus_depth", "Chorus Depth",    0.0f, knobTexts,                                  knobParsing },
+        { "chorus_speed", "Chorus Speed",    0.0f, knobTexts,                                  knobParsing },
+        { "chorus_mix",   "Chorus Mix",      1.0f, knobTexts,                                  knobParsing },
+        { "stereo_proc",  "Processing Mode", 1.0f, { { 0.0f, "Mono" }, { 1.0f, "Stereo" } },   { { "Mono", 0.0f }, { "Stereo", 1.0f } } },
+    };
+
+    juce::String hostId (const juce::AudioProcessorParameter* p)
+    {
+        auto* hosted = dynamic_cast<const juce::HostedAudioProcessorParameter*> (p);
+        return hosted != nullptr ? hosted->getParameterID() : juce::String();
+    }
+}
+
+TEST (Vst3Parameters, FiveInCreationOrderThenTheBypass)
+{
+    auto instance = Hosting::load (Format::vst3);
+    ASSERT_NE (instance, nullptr);
+
+    const auto& list = instance->getParameters();
+    ASSERT_EQ (list.size(), 6);
+
+    // The IDs hosts save automation against: derived by the wrapper from the
+    // parameter IDs, and they must never change.
+    const char* const ids[] { "1123272472", "1309694698", "1323864174", "461706307", "1995964221" };
+
+    for (int i = 0; i < 5; ++i)
+    {
+        const auto& e = parameters[i];
+        const auto* p = list[i];
+        SCOPED_TRACE (e.id);
+
+        EXPECT_EQ (hostId (p), ids[i]);
+        EXPECT_EQ (p->getName (128), e.name);
+        EXPECT_FLOAT_EQ (p->getDefaultValue(), e.defaultValue);
+        EXPECT_FLOAT_EQ (p->getValue(), e.defaultValue);
+        EXPECT_TRUE (p->isAutomatable());
+        // Not discrete, so VST3 shows them as continuous (no step count).
+        EXPECT_FALSE (p->isDiscrete());
+        EXPECT_EQ (p->getNumSteps(), juce::AudioProcessor::getDefaultNumParameterSteps());
+
+        for (const auto& [value, text] : e.texts)
+            EXPECT_EQ (p->getText (value, 128), text) << "at " << value;
+
+        for (const auto& [text, value] : e.parsed)
+            EXPECT_NEAR (p->getValueForText (text), value, 1.0e-6f) << "for \"" << text << "\"";
+    }
+
+    // The wrapper's own bypass, which the host finds by its flag.
+    const auto* bypass = list[5];
+    EXPECT_EQ (instance->getBypassParameter(), bypass);
+    EXPECT_EQ (hostId (bypass), juce::String (0x62797073));   // 'byps'
+    EXPECT_EQ (bypass->getName (128), "Bypass");
+    EXPECT_EQ (bypass->getDefaultValue(), 0.0f);
+    EXPECT_TRUE (bypass->isAutomatable());
+    EXPECT_TRUE (bypass->isDiscrete());
+    EXPECT_EQ (bypass->getNumSteps(), 2);
+}
+
+TEST (Lv2Parameters, FiveParametersAndTheEnabledPort)
+{
+    auto instance = Hosting::load (Format::lv2);
+    ASSERT_NE (instance, nullptr);
+
+    const auto& list = instance->getParameters();
+    ASSERT_EQ (list.size(), 6);
+
+    for (const auto& e : parameters)
+    {
+        SCOPED_TRACE (e.id);
+        const auto index = Hosting::indexOf (*instance, Format::lv2, e.id);
+        ASSERT_GE (index, 0);
+        const auto* p = list[index];
+
+        EXPECT_EQ (p->getName (128), e.name);
+        EXPECT_FLOAT_EQ (p->getDefaultValue(), e.defaultValue);
+        EXPECT_FLOAT_EQ (p->getValue(), e.defaultValue);
+        EXPECT_TRUE (p->isAutomatable());
+        EXPECT_FALSE (p->isDiscrete());
+        // LV2 carries no text conversion: a host shows the plain value, 0 to
+        // 10 for the knobs, 0 or 1 for the switches.
+        EXPECT_EQ (p->getText (1.0f, 128), e.texts.size() == 2 ? "1" : "10");
+    }
+
+    // lv2:enabled, which the host turns into its bypass.
+    const auto* bypass = instance->getBypassParameter();
+    ASSERT_NE (bypass, nullptr);
+    EXPECT_EQ (hostId (bypass), "sym:enabled");
+    EXPECT_EQ (bypass->getName (128), "Bypass");
+    EXPECT_EQ (bypass->getDefaultValue(), 0.0f);
+    EXPECT_EQ (bypass->getValue(), 0.0f);
+    EXPECT_TRUE (bypass->isDiscrete());
+}
+
+TEST (Lv2Parameters, BundleListsThemInCreationOrder)
+{
+    // LV2 describes parameters as an RDF set, which keeps no order: each
+    // host picks its own (the framework's puts ports first and sorts the
+    // rest by URI). The bundle still writes them in creation order.
+    const auto dsp = Hosting::lv2Bundle().getChildFile ("dsp.ttl").loadFileAsString();
+    const auto writable = dsp.fromFirstOccurrenceOf ("patch:writable", false, false).upToFirstOccurrenceOf (";", false, false);
+
+    int last = -1;
+
+    for (const auto& e : parameters)
+    {
+        const auto at = writable.indexOf (juce::String ("plug:") + e.id + (std::strcmp (e.id, "stereo_proc") == 0 ? " " : " ,"));
+        EXPECT_GT (at, last) << e.id;
+        last = at;
+    }
+}

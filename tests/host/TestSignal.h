@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+/**
+    The input both the hosted binaries and the in-process reference process:
+    per channel a sine of its own pitch plus low-level noise from a fixed
+    seed, so that every run of either side sees the same samples.
+*/
+namespace TestSignal
+{
+    inline std::vector<std::vector<float>> make (int numChannels, int numFrames, double sampleRate)
+    {
+        std::vector<std::vector<float>> channels ((size_t) numChannels, std::vector<float> ((size_t) numFrames));
+        uint32_t state = 0x1234567u;
+
+        for (int c = 0; c < numChannels; ++c)
+        {
+            const double frequency = 220.0 * (c + 1) + 35.0;
+
+            for (int n = 0; n < numFrames; ++n)
+            {
+                state ^= state << 13;
+                state ^= state >> 17;
+                state ^= state << 5;
+                const double noise = (double) state / 4294967296.0 - 0.5;
+                const double sine = std::sin (2.0 * 3.14159265358979323846 * frequency * n / sampleRate);
+                channels[(size_t) c][(size_t) n] = (float) (0.4 * sine + 0.05 * noise);
+            }
+        }
+
+        return channels;
+    }
+}
