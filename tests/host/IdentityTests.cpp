@@ -106,17 +106,21 @@ TEST (Vst3Identity, FactoryDeclaresStableClassIds)
     EXPECT_EQ (factory.classes[1].category, "Component Controller Class");
 }
 
-TEST (Vst3Identity, InstanceHasNoMidiLatencyOrSideChain)
+TEST (Identity, InstancesHaveNoMidiLatencyOrSideChain)
 {
-    auto instance = Hosting::load (Format::vst3);
-    ASSERT_NE (instance, nullptr);
+    for (auto format : { Format::vst3, Format::lv2 })
+    {
+        SCOPED_TRACE (format == Format::vst3 ? "VST3" : "LV2");
+        auto instance = Hosting::load (format);
+        ASSERT_NE (instance, nullptr);
 
-    EXPECT_EQ (instance->getName(), "Tessamune");
-    EXPECT_FALSE (instance->acceptsMidi());
-    EXPECT_FALSE (instance->producesMidi());
-    EXPECT_EQ (instance->getLatencySamples(), 0);
-    EXPECT_EQ (instance->getBusCount (true), 1);
-    EXPECT_EQ (instance->getBusCount (false), 1);
+        EXPECT_EQ (instance->getName(), "Tessamune");
+        EXPECT_FALSE (instance->acceptsMidi());
+        EXPECT_FALSE (instance->producesMidi());
+        EXPECT_EQ (instance->getLatencySamples(), 0);
+        EXPECT_EQ (instance->getBusCount (true), 1);
+        EXPECT_EQ (instance->getBusCount (false), 1);
+    }
 }
 
 TEST (Lv2Identity, ScanDescribesAChorus)
@@ -132,19 +136,6 @@ TEST (Lv2Identity, ScanDescribesAChorus)
     EXPECT_FALSE (d.isInstrument);
     EXPECT_EQ (d.numInputChannels, 2);
     EXPECT_EQ (d.numOutputChannels, 2);
-}
-
-TEST (Lv2Identity, InstanceHasNoMidiOrLatency)
-{
-    auto instance = Hosting::load (Format::lv2);
-    ASSERT_NE (instance, nullptr);
-
-    EXPECT_EQ (instance->getName(), "Tessamune");
-    EXPECT_FALSE (instance->acceptsMidi());
-    EXPECT_FALSE (instance->producesMidi());
-    EXPECT_EQ (instance->getLatencySamples(), 0);
-    EXPECT_EQ (instance->getBusCount (true), 1);
-    EXPECT_EQ (instance->getBusCount (false), 1);
 }
 
 TEST (Lv2Identity, BundleDescriptionIsComplete)

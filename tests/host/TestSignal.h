@@ -7,7 +7,7 @@
 /**
     The input both the hosted binaries and the in-process reference process:
     per channel a sine of its own pitch plus low-level noise from a fixed
-    seed, so that every run of either side sees the same samples.
+    generator state, so that every run of either side sees the same samples.
 */
 namespace TestSignal
 {

@@ -253,10 +253,10 @@ TEST (Processor, SwitchesFromSeveralThreadsAtOnce)
             h.process (block);
     });
 
-    auto switcher = [&] (const char* id, int seed)
+    auto switcher = [&] (const char* id, int phase)
     {
         for (int i = 0; i < 2000; ++i)
-            h.set (id, (float) ((i + seed) % 2));
+            h.set (id, (float) ((i + phase) % 2));
     };
 
     std::thread first (switcher, "chorus_on", 0), second (switcher, "stereo_proc", 1);

@@ -63,9 +63,9 @@ namespace
 
     // Fine concentric rings of slightly varying brightness: turned metal.
     void drawTurnedRings (juce::Graphics& g, juce::Point<float> centre, float from, float to,
-                          std::uint32_t seed, float strength)
+                          std::uint32_t noiseStart, float strength)
     {
-        XorShift32 random (seed);
+        XorShift32 random (noiseStart);
 
         for (auto r = from; r < to; r += 0.5f)
         {

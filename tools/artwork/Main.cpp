@@ -5,7 +5,7 @@
 //                                         a fresh in-memory rendering
 //   tessamune_artwork --self-test         make sure --check notices damage
 //
-// The drawing is deterministic: no clock, no unseeded randomness, and the
+// The drawing is deterministic: no clock, no randomness from an unknown start, and the
 // lettering comes from fixed font files installed by the Debian package
 // fonts-dejavu-core (/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf,
 // DejaVuSans-Bold.ttf and DejaVuSerif-Bold.ttf).

@@ -9,7 +9,7 @@ namespace tessamune::artwork
 class XorShift32
 {
 public:
-    explicit XorShift32 (std::uint32_t seed) noexcept : state (seed != 0 ? seed : 0x9e3779b9u) {}
+    explicit XorShift32 (std::uint32_t start) noexcept : state (start != 0 ? start : 0x9e3779b9u) {}
 
     std::uint32_t next() noexcept
     {
