@@ -247,25 +247,9 @@ namespace Hosting
         else if (r.bypass)
             return {};
 
-        const auto input = TestSignal::make (r.ins, r.frames, r.rate);
-        Channels output ((size_t) r.outs, std::vector<float> ((size_t) r.frames));
-        juce::AudioBuffer<float> buffer (std::max (r.ins, r.outs), r.block);
         juce::MidiBuffer midi;
-
-        for (int start = 0; start < r.frames; start += r.block)
-        {
-            const auto n = std::min (r.block, r.frames - start);
-            buffer.setSize (buffer.getNumChannels(), n, false, false, true);
-            buffer.clear();
-
-            for (int c = 0; c < r.ins; ++c)
-                buffer.copyFrom (c, 0, input[(size_t) c].data() + start, n);
-
-            instance.processBlock (buffer, midi);
-
-            for (int c = 0; c < r.outs; ++c)
-                std::copy (buffer.getReadPointer (c), buffer.getReadPointer (c) + n, output[(size_t) c].begin() + start);
-        }
+        auto output = TestSignal::renderInBlocks (r.ins, r.outs, r.frames, r.block, r.rate,
+                                                  [&] (juce::AudioBuffer<float>& buffer) { instance.processBlock (buffer, midi); });
 
         instance.releaseResources();
         return output;

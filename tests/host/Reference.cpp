@@ -108,29 +108,20 @@ namespace
         processor.prepareToPlay (o.rate, o.block);
         apply (processor, o.settings);
 
-        const auto input = TestSignal::make (o.ins, o.frames, o.rate);
-        std::vector<float> output ((size_t) o.outs * (size_t) o.frames);
-        juce::AudioBuffer<float> buffer (std::max (o.ins, o.outs), o.block);
         juce::MidiBuffer midi;
+        const auto channels = TestSignal::renderInBlocks (o.ins, o.outs, o.frames, o.block, o.rate,
+                                                          [&] (juce::AudioBuffer<float>& buffer)
+                                                          {
+                                                              if (o.bypass)
+                                                                  processor.processBlockBypassed (buffer, midi);
+                                                              else
+                                                                  processor.processBlock (buffer, midi);
+                                                          });
 
-        for (int start = 0; start < o.frames; start += o.block)
-        {
-            const auto n = std::min (o.block, o.frames - start);
-            buffer.setSize (buffer.getNumChannels(), n, false, false, true);
-            buffer.clear();
-
-            for (int c = 0; c < o.ins; ++c)
-                buffer.copyFrom (c, 0, input[(size_t) c].data() + start, n);
-
-            if (o.bypass)
-                processor.processBlockBypassed (buffer, midi);
-            else
-                processor.processBlock (buffer, midi);
-
-            for (int c = 0; c < o.outs; ++c)
-                std::copy (buffer.getReadPointer (c), buffer.getReadPointer (c) + n,
-                           output.data() + (size_t) c * (size_t) o.frames + (size_t) start);
-        }
+        // Written channel after channel.
+        std::vector<float> output;
+        for (const auto& channel : channels)
+            output.insert (output.end(), channel.begin(), channel.end());
 
         processor.releaseResources();
         return write (o.outputPath, output.data(), output.size() * sizeof (float)) ? 0 : 1;

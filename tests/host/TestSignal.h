@@ -1,5 +1,8 @@
 #pragma once
 
+#include <juce_audio_basics/juce_audio_basics.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -32,5 +35,35 @@ namespace TestSignal
         }
 
         return channels;
+    }
+
+    /** Runs the test signal through a processor in blocks of a given length,
+        the way both sides do: the inputs in the first channels of a buffer
+        with room for every output, the rest silent. processBlock (buffer) is
+        called once per block; returns the output channels. */
+    template <typename ProcessBlock>
+    std::vector<std::vector<float>> renderInBlocks (int ins, int outs, int frames, int block, double sampleRate,
+                                                    ProcessBlock&& processBlock)
+    {
+        const auto input = make (ins, frames, sampleRate);
+        std::vector<std::vector<float>> output ((size_t) outs, std::vector<float> ((size_t) frames));
+        juce::AudioBuffer<float> buffer (std::max (ins, outs), block);
+
+        for (int start = 0; start < frames; start += block)
+        {
+            const auto n = std::min (block, frames - start);
+            buffer.setSize (buffer.getNumChannels(), n, false, false, true);
+            buffer.clear();
+
+            for (int c = 0; c < ins; ++c)
+                buffer.copyFrom (c, 0, input[(size_t) c].data() + start, n);
+
+            processBlock (buffer);
+
+            for (int c = 0; c < outs; ++c)
+                std::copy (buffer.getReadPointer (c), buffer.getReadPointer (c) + n, output[(size_t) c].begin() + start);
+        }
+
+        return output;
     }
 }
