@@ -57,18 +57,18 @@ Editor::Editor (Processor& p, juce::AudioProcessorValueTreeState& parameters)
     setUpSwitch (*stereoToggle, { 32, 14, 31, 20 });
 
     // Each control gets its own picture.
-    depthKnob->stripImage = decode (BinaryData::knob_depth_png, BinaryData::knob_depth_pngSize);
-    depthKnob->setFilmStrip (&depthKnob->stripImage, 65);
-    speedKnob->stripImage = decode (BinaryData::knob_speed_png, BinaryData::knob_speed_pngSize);
-    speedKnob->setFilmStrip (&speedKnob->stripImage, 65);
-    mixKnob->stripImage = decode (BinaryData::knob_mix_png, BinaryData::knob_mix_pngSize);
-    mixKnob->setFilmStrip (&mixKnob->stripImage, 65);
-    stereoToggle->stripImage = decode (BinaryData::toggle_stereo_png, BinaryData::toggle_stereo_pngSize);
-    stereoToggle->setFilmStrip (&stereoToggle->stripImage, 2);
-    chorusLed->stripImage = decode (BinaryData::chorus_led_png, BinaryData::chorus_led_pngSize);
-    chorusLed->setFilmStrip (&chorusLed->stripImage, 2);
-    chorusSwitch->stripImage = decode (BinaryData::footswitch_png, BinaryData::footswitch_pngSize);
-    chorusSwitch->setFilmStrip (&chorusSwitch->stripImage, 2);
+    const auto giveStrip = [] (auto& control, const void* data, int size, int frames)
+    {
+        control.stripImage = decode (data, size);
+        control.setFilmStrip (&control.stripImage, frames);
+    };
+
+    giveStrip (*depthKnob, BinaryData::knob_depth_png, BinaryData::knob_depth_pngSize, 65);
+    giveStrip (*speedKnob, BinaryData::knob_speed_png, BinaryData::knob_speed_pngSize, 65);
+    giveStrip (*mixKnob, BinaryData::knob_mix_png, BinaryData::knob_mix_pngSize, 65);
+    giveStrip (*stereoToggle, BinaryData::toggle_stereo_png, BinaryData::toggle_stereo_pngSize, 2);
+    giveStrip (*chorusLed, BinaryData::chorus_led_png, BinaryData::chorus_led_pngSize, 2);
+    giveStrip (*chorusSwitch, BinaryData::footswitch_png, BinaryData::footswitch_pngSize, 2);
 
     // Each attachment sets its control from the parameter at once. The slider
     // attachments also give the knobs the parameter's range and its default

@@ -96,14 +96,6 @@ namespace Hosting
         return instance;
     }
 
-    juce::AudioProcessor::BusesLayout layoutFor (int ins, int outs)
-    {
-        juce::AudioProcessor::BusesLayout layout;
-        layout.inputBuses.add (juce::AudioChannelSet::canonicalChannelSet (ins));
-        layout.outputBuses.add (juce::AudioChannelSet::canonicalChannelSet (outs));
-        return layout;
-    }
-
     namespace
     {
         // Runs the reference program; its exit code, or -1 if it did not run.
@@ -227,7 +219,7 @@ namespace Hosting
 
     Channels render (juce::AudioPluginInstance& instance, Format format, const Render& r)
     {
-        if (! instance.setBusesLayout (layoutFor (r.ins, r.outs)))
+        if (! instance.setBusesLayout (TestSignal::layoutFor (r.ins, r.outs)))
             return {};
 
         instance.prepareToPlay (r.rate, r.block);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestSignal.h"
+
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include <memory>
@@ -28,8 +30,6 @@ namespace Hosting
 
     /** A fresh instance of the built binary; fails the test if it won't load. */
     std::unique_ptr<juce::AudioPluginInstance> load (Format, double sampleRate = 48000.0, int blockSize = 512);
-
-    juce::AudioProcessor::BusesLayout layoutFor (int ins, int outs);
 
     /** How one render runs, on either side. */
     struct Render

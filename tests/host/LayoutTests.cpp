@@ -28,7 +28,7 @@ TEST (Vst3Layouts, HostCanSetExactlyTheOfferedConfigurations)
     {
         SCOPED_TRACE (juce::String (ins) + " in, " + juce::String (outs) + " out");
         const auto before = instance->getBusesLayout();
-        const auto requested = Hosting::layoutFor (ins, outs);
+        const auto requested = TestSignal::layoutFor (ins, outs);
         const auto accepted = instance->setBusesLayout (requested);
 
         EXPECT_EQ (accepted, isOffered (ins, outs));
@@ -60,7 +60,7 @@ TEST (Lv2Layouts, BundleCarriesStereoInAndOutOnly)
     auto instance = Hosting::load (Format::lv2);
     ASSERT_NE (instance, nullptr);
 
-    EXPECT_TRUE (instance->getBusesLayout() == Hosting::layoutFor (2, 2));
+    EXPECT_TRUE (instance->getBusesLayout() == TestSignal::layoutFor (2, 2));
 
     for (const auto& [ins, outs] : proposals)
     {
@@ -68,7 +68,7 @@ TEST (Lv2Layouts, BundleCarriesStereoInAndOutOnly)
             continue;
 
         SCOPED_TRACE (juce::String (ins) + " in, " + juce::String (outs) + " out");
-        EXPECT_FALSE (instance->setBusesLayout (Hosting::layoutFor (ins, outs)));
-        EXPECT_TRUE (instance->getBusesLayout() == Hosting::layoutFor (2, 2));
+        EXPECT_FALSE (instance->setBusesLayout (TestSignal::layoutFor (ins, outs)));
+        EXPECT_TRUE (instance->getBusesLayout() == TestSignal::layoutFor (2, 2));
     }
 }

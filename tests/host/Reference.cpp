@@ -75,14 +75,6 @@ namespace
         return o;
     }
 
-    juce::AudioProcessor::BusesLayout layoutFor (int ins, int outs)
-    {
-        juce::AudioProcessor::BusesLayout layout;
-        layout.inputBuses.add (juce::AudioChannelSet::canonicalChannelSet (ins));
-        layout.outputBuses.add (juce::AudioChannelSet::canonicalChannelSet (outs));
-        return layout;
-    }
-
     void apply (Processor& processor, const juce::StringPairArray& settings)
     {
         for (auto* parameter : processor.getParameters())
@@ -101,7 +93,7 @@ namespace
     {
         Processor processor;
 
-        if (! processor.setBusesLayout (layoutFor (o.ins, o.outs)))
+        if (! processor.setBusesLayout (TestSignal::layoutFor (o.ins, o.outs)))
             return 2;
 
         processor.setRateAndBufferSizeDetails (o.rate, o.block);
@@ -148,7 +140,7 @@ namespace
                     continue;
 
                 Processor processor;
-                const auto requested = layoutFor (ins, outs);
+                const auto requested = TestSignal::layoutFor (ins, outs);
                 const auto applied = processor.setBusesLayout (requested) && processor.getBusesLayout() == requested;
                 std::cout << ins << " " << outs << " " << (applied ? 1 : 0) << "\n";
             }

@@ -62,7 +62,7 @@ namespace
 
         if (instance != nullptr)
         {
-            instance->setBusesLayout (Hosting::layoutFor (2, 2));
+            instance->setBusesLayout (TestSignal::layoutFor (2, 2));
             instance->prepareToPlay (48000.0, 512);
         }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <juce_audio_basics/juce_audio_basics.h>
+#include <juce_audio_processors/juce_audio_processors.h>
 
 #include <algorithm>
 #include <cmath>
@@ -35,6 +35,15 @@ namespace TestSignal
         }
 
         return channels;
+    }
+
+    /** One main input and one main output bus of the given channel counts. */
+    inline juce::AudioProcessor::BusesLayout layoutFor (int ins, int outs)
+    {
+        juce::AudioProcessor::BusesLayout layout;
+        layout.inputBuses.add (juce::AudioChannelSet::canonicalChannelSet (ins));
+        layout.outputBuses.add (juce::AudioChannelSet::canonicalChannelSet (outs));
+        return layout;
     }
 
     /** Runs the test signal through a processor in blocks of a given length,
