@@ -3,6 +3,8 @@
 #include "dsp/DelayLine.h"
 #include "dsp/WavetableLfo.h"
 
+#include <cmath>
+
 /**
     One channel's chorus voice: a delay line whose delay time the oscillator
     sweeps between a minimum and a maximum, read with linear interpolation.
@@ -71,7 +73,13 @@ inline float ChorusVoice::processSample (float x) noexcept
 
     const float y = frac * prev + (1.0f - frac) * cur;
     line.lastOutput = y;
-    line.buffer[(size_t) line.writeIndex] = y * line.feedbackGain + x;
+
+    // A delayed sample that is not finite is not fed back: y * 0 is NaN for an
+    // infinite y, so one bad input sample would otherwise circulate in the
+    // line for ever and silence the voice until the next prepare. For every
+    // finite y this stores exactly y * feedbackGain + x.
+    const float fedBack = std::isfinite (y) ? y * line.feedbackGain : 0.0f;
+    line.buffer[(size_t) line.writeIndex] = fedBack + x;
 
     if (++line.writeIndex == line.length)
         line.writeIndex = 0;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace
@@ -378,5 +379,59 @@ TEST (ChorusEngine, ControlsReachBothVoicesBeforeTheNextSample)
         EXPECT_EQ (v.lfo.frequency, 2.5f);
         EXPECT_EQ (v.lfo.increment, WavetableLfo::incrementFor (2.5f, 48000.0));
         EXPECT_EQ (v.line.feedbackPercent, 0.0f);
+    }
+}
+
+// A single NaN or infinite input sample must not silence the chorus: once the
+// input is finite again, the output is finite again after the pre-delay plus
+// the longest voice delay. (Finite input keeps its exact output: see the model
+// test above.)
+TEST (ChorusEngine, OutputRecoversAfterNonFiniteInput)
+{
+    struct Damage { const char* name; std::vector<float> samples; };
+    const Damage damages[] = {
+        { "NaN", { std::numeric_limits<float>::quiet_NaN() } },
+        { "+inf", { std::numeric_limits<float>::infinity() } },
+        { "-inf", { -std::numeric_limits<float>::infinity() } },
+        { "NaN and inf", { std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity() } },
+    };
+
+    for (int rate : { 22050, 44100, 96000 })
+    {
+        for (const auto& damage : damages)
+        {
+            for (Routing routing : { ChorusEngine::processMono, ChorusEngine::processStereo })
+            {
+                ChorusEngine engine (rate);
+                engine.routing = routing;
+                engine.depthPercent = 100.0f;
+                engine.speedHz = 5.0f;
+                engine.applyControls();
+
+                const int start = 1000;
+                const int end = start + (int) damage.samples.size();
+                const int recovery = engine.preDelay[0].length - 1 + (int) std::ceil (30.0 * rate / 1000.0) + 2;
+                const int total = end + recovery + rate / 2;
+
+                auto block = signalBlock (2, total, 0);
+                for (int c = 0; c < 2; ++c)
+                    std::copy (damage.samples.begin(), damage.samples.end(), block.data[(size_t) c].begin() + start);
+
+                run (engine, block);
+
+                for (int c = 0; c < (routing == ChorusEngine::processStereo ? 2 : 1); ++c)
+                {
+                    // The damage does reach the output while it passes through.
+                    const auto& out = block.data[(size_t) c];
+                    EXPECT_FALSE (std::all_of (out.begin() + start, out.begin() + end + recovery,
+                                               [] (float v) { return std::isfinite (v); }))
+                        << damage.name;
+
+                    for (int s = end + recovery; s < total; ++s)
+                        ASSERT_TRUE (std::isfinite (block.data[(size_t) c][(size_t) s]))
+                            << damage.name << " at " << rate << " Hz, channel " << c << ", sample " << s;
+                }
+            }
+        }
     }
 }
