@@ -1,5 +1,7 @@
 #include "plugin/Parameters.h"
 
+#include "plugin/DecimalText.h"
+
 #include <cmath>
 
 ChorusParameter::ChorusParameter (const juce::String& parameterID,
@@ -78,7 +80,11 @@ namespace
             },
             [] (const ChorusParameter& p, const juce::String& text)
             {
-                return p.getNormalisableRange().convertTo0to1 (text.getFloatValue());
+                // Clamped in double first: text beyond the float range would
+                // otherwise become infinite on the way.
+                const auto& range = p.getNormalisableRange();
+                const auto plain = DecimalText::read (text.toRawUTF8());
+                return range.convertTo0to1 ((float) juce::jlimit ((double) range.start, (double) range.end, plain));
             });
     }
 }

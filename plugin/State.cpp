@@ -1,9 +1,11 @@
 #include "plugin/State.h"
 
+#include "plugin/DecimalText.h"
 #include "plugin/Parameters.h"
 #include "plugin/Processor.h"
 
 #include <cmath>
+#include <optional>
 
 namespace
 {
@@ -28,23 +30,93 @@ namespace
         }
     }
 
-    // A value that reads as infinite or not-a-number stands for the
-    // parameter's default: the parameter tree would pass it on unchecked.
-    void replaceNonFiniteValues (juce::XmlElement& xml, const juce::AudioProcessorValueTreeState& parameters)
+    // Every value the parameter tree will read is read here first, with a
+    // reader defined for any text, and the tree is handed only text that the
+    // framework reads safely: plain decimal text stays as it was written,
+    // "nan" and "inf" stand for the parameter's default, and anything else
+    // (an exponent, stray characters, a number beyond the float range) is
+    // replaced by the legal value it reads as, so finite text beyond the range
+    // gives the range's end, as the parameter tree would. The tree takes a
+    // value from any child with the parameter's ID, whatever its tag, so every
+    // child is looked at.
+    void makeValuesSafe (juce::XmlElement& xml, const juce::AudioProcessorValueTreeState& parameters)
     {
-        for (auto* child : xml.getChildWithTagNameIterator (paramType.toString()))
+        for (auto* child : xml.getChildIterator())
         {
             if (! child->hasAttribute (valueProperty.toString()))
                 continue;
 
-            const auto value = (float) child->getStringAttribute (valueProperty.toString()).getDoubleValue();
+            auto* parameter = dynamic_cast<ChorusParameter*> (parameters.getParameter (child->getStringAttribute (idProperty.toString())));
 
-            if (std::isfinite (value))
+            if (parameter == nullptr)
                 continue;
 
-            if (auto* parameter = dynamic_cast<ChorusParameter*> (parameters.getParameter (child->getStringAttribute (idProperty.toString()))))
-                child->setAttribute (valueProperty, juce::String ((double) parameter->getDefaultPlainValue(), 20));
+            const auto text = child->getStringAttribute (valueProperty.toString());
+
+            if (DecimalText::isPlain (text.toRawUTF8()))
+                continue;
+
+            const auto value = DecimalText::read (text.toRawUTF8());
+
+            const auto& range = parameter->getNormalisableRange();
+            const auto legal = ! std::isfinite (value)
+                                   ? parameter->getDefaultPlainValue()
+                                   : parameter->legalPlainValue ((float) juce::jlimit ((double) range.start, (double) range.end, value));
+
+            child->setAttribute (valueProperty, juce::String ((double) legal, 20));
         }
+    }
+
+    // The length of the text that the framework may decode: up to the first
+    // zero byte, and without a character cut off by the end of the block.
+    // Nothing if the text is not UTF-8 otherwise: the framework's decoder
+    // trusts every lead byte and would skip past the end of its own copy.
+    std::optional<size_t> wholeUtf8Prefix (const char* text, size_t size)
+    {
+        const auto* bytes = reinterpret_cast<const juce::uint8*> (text);
+        size_t i = 0;
+
+        while (i < size && bytes[i] != 0)
+        {
+            const auto lead = bytes[i];
+
+            if (lead < 0x80)
+            {
+                ++i;
+                continue;
+            }
+
+            // Sequence length and the range of the second byte (which rules
+            // out overlong forms, surrogates and code points above U+10FFFF).
+            size_t count = 0;
+            juce::uint8 low = 0x80, high = 0xbf;
+
+            if (lead >= 0xc2 && lead <= 0xdf)       count = 2;
+            else if (lead == 0xe0)                  { count = 3; low = 0xa0; }
+            else if (lead >= 0xe1 && lead <= 0xec)  count = 3;
+            else if (lead == 0xed)                  { count = 3; high = 0x9f; }
+            else if (lead >= 0xee && lead <= 0xef)  count = 3;
+            else if (lead == 0xf0)                  { count = 4; low = 0x90; }
+            else if (lead >= 0xf1 && lead <= 0xf3)  count = 4;
+            else if (lead == 0xf4)                  { count = 4; high = 0x8f; }
+            else                                    return std::nullopt;
+
+            for (size_t k = 1; k < count; ++k)
+            {
+                // Cut off by the end of the text.
+                if (i + k >= size || bytes[i + k] == 0)
+                    return i;
+
+                const auto b = bytes[i + k];
+
+                if (b < (k == 1 ? low : 0x80) || b > (k == 1 ? high : 0xbf))
+                    return std::nullopt;
+            }
+
+            i += count;
+        }
+
+        return i;
     }
 
     // How deeply the elements of an XML text nest, scanning no further than
@@ -138,18 +210,13 @@ std::unique_ptr<juce::XmlElement> StateBlock::read (const void* data, int sizeIn
     if (length <= 0)
         return {};
 
-    const auto textSize = (size_t) std::min (length, sizeInBytes - 8);
+    const auto* text = static_cast<const char*> (data) + 8;
+    const auto textSize = wholeUtf8Prefix (text, (size_t) std::min (length, sizeInBytes - 8));
 
-    if (nestsDeeperThan (static_cast<const char*> (data) + 8, textSize, maxNesting))
+    if (! textSize.has_value() || *textSize == 0 || nestsDeeperThan (text, *textSize, maxNesting))
         return {};
 
-    // The framework's reader decodes UTF-8 with a character count, which can
-    // run a few bytes past the end of a block that stops inside a multi-byte
-    // sequence: give it a copy with zeros behind it.
-    juce::MemoryBlock padded ((size_t) sizeInBytes + 4, true);
-    padded.copyFrom (data, 0, (size_t) sizeInBytes);
-
-    return juce::AudioProcessor::getXmlFromBinary (padded.getData(), sizeInBytes);
+    return juce::parseXML (juce::String::fromUTF8 (text, (int) *textSize));
 }
 
 void Processor::getStateInformation (juce::MemoryBlock& destData)
@@ -167,7 +234,7 @@ void Processor::setStateInformation (const void* data, int sizeInBytes)
 
     if (xml != nullptr && xml->getTagName().equalsIgnoreCase (parameters.state.getType().toString()))
     {
-        replaceNonFiniteValues (*xml, parameters);
+        makeValuesSafe (*xml, parameters);
 
         ready = false;
         parameters.replaceState (juce::ValueTree::fromXml (*xml));

@@ -71,6 +71,11 @@ TEST (Parameters, ValueFromText)
         { "chorus_depth", "5", 0.5f }, { "chorus_speed", "2.5", 0.25f }, { "chorus_mix", "10", 1.0f },
         { "chorus_mix", "12", 1.0f }, { "chorus_mix", "-3", 0.0f }, { "chorus_depth", "abc", 0.0f },
         { "chorus_mix", "nan", 1.0f }, { "chorus_depth", "inf", 1.0f },
+        // Beyond the float range, and exponents too long for the framework's
+        // own number reader: clamped.
+        { "chorus_depth", "1e39", 1.0f }, { "chorus_mix", "-1e39", 0.0f },
+        { "chorus_depth", "1e3900000000", 1.0f }, { "chorus_mix", "-2.5e-99999999999999", 0.0f },
+        { "chorus_speed", " 7.5 Hz", 0.75f },
     };
 
     Processor processor;

@@ -1,6 +1,8 @@
 #include "plugin/ProcessorHarness.h"
 
+#include "plugin/ParameterListenerEngine.h"
 #include "plugin/State.h"
+#include "support/ExpectedState.h"
 
 #include <gtest/gtest.h>
 
@@ -37,17 +39,25 @@ namespace
             b[4 + i] = (juce::uint8) (length >> (8 * i));
     }
 
-    /** A block around any text, with a correct header. */
-    juce::MemoryBlock blockFor (const juce::String& text)
+    /** A block around any bytes: the magic, a length field (the byte count
+        plus lengthExtra) and, if asked for, the terminating zero. */
+    juce::MemoryBlock blockOfBytes (const std::string& bytes, int lengthExtra = 0, bool terminator = true)
     {
         juce::MemoryBlock block;
         juce::MemoryOutputStream out (block, false);
         out.writeInt ((int) StateBlock::magic);
-        out.writeInt ((int) text.getNumBytesAsUTF8());
-        out << text;
-        out.writeByte (0);
+        out.writeInt ((int) bytes.size() + lengthExtra);
+        out.write (bytes.data(), bytes.size());
+        if (terminator)
+            out.writeByte (0);
         out.flush();
         return block;
+    }
+
+    /** A block around any text, with a correct header. */
+    juce::MemoryBlock blockFor (const juce::String& text)
+    {
+        return blockOfBytes (text.toStdString());
     }
 
     const char* const defaultDocument =
@@ -124,6 +134,25 @@ TEST (State, AcceptedVariants)
     }
 }
 
+// A parameter that the document leaves out, or lists without a value, takes
+// its default, whatever it was set to before.
+TEST (State, ParametersTheDocumentLeavesOutTakeTheirDefaults)
+{
+    ProcessorHarness h;
+    h.prepare();
+    h.set ("chorus_depth", 4.0f);
+    h.set ("chorus_speed", 6.0f);
+    h.set ("chorus_mix", 3.0f);
+
+    load (h.processor, blockFor ("<ChorusID><PARAM id=\"chorus_speed\"/><PARAM id=\"chorus_mix\" value=\"2\"/></ChorusID>"));
+
+    EXPECT_EQ (h.raw ("chorus_depth"), 0.0f);
+    EXPECT_EQ (h.raw ("chorus_speed"), 0.0f);
+    EXPECT_EQ (h.raw ("chorus_mix"), 2.0f);
+    EXPECT_EQ (h.processor.engine.depthPercent.load(), 0.0f);
+    EXPECT_EQ (h.processor.engine.speedHz.load(), 0.02f);
+}
+
 TEST (State, UnknownContentIsKeptAndWrittenBack)
 {
     Processor p;
@@ -178,24 +207,80 @@ TEST (State, ForeignOrDamagedBlocksChangeNoParameterButStillRefresh)
     p.setStateInformation (nullptr, 100);
 }
 
+// Values are read once, with a reader defined for any text: only "nan" and
+// "inf" give the default; finite text beyond the float range (or the range of
+// double, or with an exponent too long for the framework's own reader) gives
+// the range's end. Depth defaults to its minimum and mix to its maximum, so
+// each case tells a clamp from a default.
 TEST (State, LoadedValuesEndLegal)
 {
-    struct Case { const char* text; float plain; };
+    struct Case { const char* id; const char* text; float plain; };
     const Case cases[] = {
-        { "nan", 10.0f }, { "inf", 10.0f }, { "-inf", 10.0f }, { "1e39", 10.0f },
-        { "-5", 0.0f }, { "abc", 0.0f }, { "12", 10.0f }, { "3.33", 3.3f }, { "", 0.0f },
+        { "chorus_depth", "nan", 0.0f },    { "chorus_mix", "-NaN", 10.0f },
+        { "chorus_depth", "inf", 0.0f },    { "chorus_mix", "-inf", 10.0f },
+        { "chorus_depth", "1e39", 10.0f },  { "chorus_mix", "-1e39", 0.0f },   { "chorus_depth", "3.5e38", 10.0f },
+        { "chorus_depth", "1e3900000000", 10.0f },   { "chorus_mix", "-1e3900000000", 0.0f },
+        { "chorus_depth", "1e99999999999999999999", 10.0f },   { "chorus_mix", "1e-3900000000", 0.0f },
+        { "chorus_depth", "2e0000000000000000000001", 10.0f }, { "chorus_depth", "5e-0000000000000000000001", 0.5f },
+        { "chorus_mix", "-5", 0.0f },       { "chorus_depth", "12", 10.0f },   { "chorus_depth", "3.33", 3.3f },
+        { "chorus_mix", "abc", 0.0f },      { "chorus_mix", "", 0.0f },        { "chorus_depth", " 4.5xyz", 4.5f },
+        { "chorus_depth", "7e-1", 0.7f },   { "chorus_depth", "0.000000000000000000000000000000000000000000000000001e50", 0.1f },
     };
 
     for (const auto& c : cases)
     {
         ProcessorHarness h;
         h.prepare();
-        load (h.processor, blockFor (juce::String ("<ChorusID><PARAM id=\"chorus_mix\" value=\"") + c.text + "\"/></ChorusID>"));
+        load (h.processor, blockFor (juce::String ("<ChorusID><PARAM id=\"") + c.id + "\" value=\"" + c.text + "\"/></ChorusID>"));
 
-        EXPECT_EQ (h.raw ("chorus_mix"), c.plain) << c.text;
-        EXPECT_EQ (h.parameter ("chorus_mix").getValue(), c.plain / 10.0f) << c.text;
-        const auto mix = h.processor.engine.mix.load();
-        EXPECT_TRUE (mix >= 0.0f && mix <= 0.75f) << c.text;
+        EXPECT_EQ (h.raw (c.id), c.plain) << c.id << " " << c.text;
+        EXPECT_EQ (h.parameter (c.id).getValue(), c.plain / 10.0f) << c.id << " " << c.text;
+        const auto& e = h.processor.engine;
+        EXPECT_TRUE (e.mix.load() >= 0.0f && e.mix.load() <= 0.75f) << c.text;
+        EXPECT_TRUE (e.depthPercent.load() >= 0.0f && e.depthPercent.load() <= 100.0f) << c.text;
+
+        // What is saved next reads back the same.
+        ProcessorHarness again;
+        load (again.processor, save (h.processor));
+        EXPECT_EQ (again.raw (c.id), c.plain) << c.id << " " << c.text;
+    }
+
+    // The parameter tree takes a value from any child with the parameter's
+    // ID, whatever its tag: those are read the same way.
+    Processor p;
+    load (p, blockFor ("<ChorusID><Other id=\"chorus_depth\" value=\"1e3900000000\"/></ChorusID>"));
+    EXPECT_EQ (p.parameters.getRawParameterValue ("chorus_depth")->load(), 10.0f);
+}
+
+// The framework's decoder trusts every UTF-8 lead byte: a block that ends
+// inside a character, or holds bytes that are not UTF-8, would make it read
+// past the end of its copy of the text. A character cut off by the end is
+// dropped (the rest of the text still loads); anything else that is not UTF-8
+// is refused.
+TEST (State, TextIsDecodedOnlyAsWholeUtf8Characters)
+{
+    const juce::String document ("<ChorusID><PARAM id=\"chorus_mix\" value=\"2\"/></ChorusID>");
+    const std::string head = document.toStdString();
+
+    struct Case { const char* name; std::string text; bool terminator; bool accepted; };
+    const Case cases[] = {
+        { "two-byte character cut at the end", head + "<!-- \xc3", false, true },
+        { "three-byte character cut at the end", head + "<!-- \xe2\x82", false, true },
+        { "four-byte character cut before the terminator", head + "<!-- \xf0\x9f\x8e", true, true },
+        { "whole characters", head + "<!-- \xc3\xa9\xe2\x82\xac\xf0\x9f\x8e\xb8 -->", true, true },
+        { "lone lead byte inside", "<ChorusID><PARAM id=\"chorus_mix\" value=\"2\xf0\"/></ChorusID>", true, false },
+        { "continuation byte alone", "<ChorusID>\x80<PARAM id=\"chorus_mix\" value=\"2\"/></ChorusID>", true, false },
+        { "overlong form", "<ChorusID><PARAM id=\"chorus_mix\" value=\"2\"/>\xc0\xbc</ChorusID>", true, false },
+        { "beyond U+10FFFF", "<ChorusID><PARAM id=\"chorus_mix\" value=\"2\"/>\xf4\x90\x80\x80</ChorusID>", true, false },
+        { "byte 0xff", "<ChorusID><PARAM id=\"chorus_mix\" value=\"2\"/>\xff</ChorusID>", true, false },
+    };
+
+    for (const auto& c : cases)
+    {
+        ProcessorHarness h;
+        h.set ("chorus_mix", 6.0f);
+        load (h.processor, blockOfBytes (c.text, 0, c.terminator));
+        EXPECT_EQ (h.raw ("chorus_mix"), c.accepted ? 2.0f : 6.0f) << c.name;
     }
 }
 
@@ -210,25 +295,72 @@ TEST (State, LoadBeforePrepareReachesTheEngineAtThePrepare)
     EXPECT_EQ (h.processor.engine.depthPercent.load(), 70.0f);
 }
 
-TEST (State, RandomBytesNeverCrash)
+// Damaged blocks of every kind the reader guards against: flipped bytes,
+// characters cut by the end of the block or spliced into it, deep nesting,
+// long exponents, duplicate and missing elements. Each load either sets every
+// parameter as its document says or changes none.
+TEST (State, DamagedBlocksLoadWholeOrNotAtAll)
 {
     std::mt19937 random (1234);
-    const auto good = blockFor (defaultDocument);
+    const std::string pieces[] = {
+        "\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x8e\xb8", "\xc3", "\xe2\x82", "\xf0\x9f", "\x80", "\xff",
+        "<a>", "</a>", "<a/>", "<!--", "-->", "&#x1F3B8;", "&#99999999999;", "&amp;", "\"", "'", "=",
+        "<PARAM id=\"chorus_depth\" value=\"4\"/>", "<PARAM id=\"chorus_mix\"/>", "e3900000000", "nan", "-", ".",
+    };
 
-    for (int i = 0; i < 3000; ++i)
+    auto nested = [] (int depth)
     {
-        auto block = good;
-        auto* bytes = static_cast<juce::uint8*> (block.getData());
-        const int flips = 1 + (int) (random() % 8);
+        std::string text;
+        for (int i = 0; i < depth; ++i)
+            text += "<a>";
+        return text;
+    };
 
-        for (int f = 0; f < flips; ++f)
-            bytes[8 + random() % (block.getSize() - 8)] = (juce::uint8) random();
+    const std::string good = juce::String (defaultDocument).replace ("value=\"0.0", "value=\"7.0").toStdString();
+    int accepted = 0;
 
-        const int size = (int) (random() % (block.getSize() + 1));
-        Processor p;
-        p.setStateInformation (block.getData(), size);
+    for (int i = 0; i < 4000; ++i)
+    {
+        std::string text = good;
+        const int edits = 1 + (int) (random() % 3);
 
-        for (auto* param : p.getParameters())
-            ASSERT_TRUE (param->getValue() >= 0.0f && param->getValue() <= 1.0f);
+        for (int e = 0; e < edits; ++e)
+        {
+            const auto at = (size_t) (random() % (text.size() + 1));
+
+            switch (random() % 5)
+            {
+                case 0:  if (! text.empty()) text[at % text.size()] = (char) random(); break;
+                case 1:  text.insert (at, pieces[random() % std::size (pieces)]); break;
+                case 2:  text.erase (at, random() % 8); break;
+                case 3:  text.insert (std::min (at, text.find ('>') + 1), nested (StateBlock::maxNesting - 3 + (int) (random() % 6))); break;
+                default: text.resize (at); break;   // cut, possibly inside a character
+            }
+        }
+
+        // The length field sometimes counts the terminator, or more.
+        const auto block = blockOfBytes (text, (int) (random() % 3));
+
+        ProcessorHarness h;
+        h.prepare();
+        h.set ("chorus_on", 0.0f);
+        h.set ("chorus_speed", 2.2f);
+        h.set ("chorus_mix", 3.3f);
+        h.set ("stereo_proc", 0.0f);
+
+        const auto before = ExpectedState::current (h.processor);
+        const auto expected = ExpectedState::afterLoading (h.processor, block.getData(), (int) block.getSize());
+        load (h.processor, block);
+        const auto after = ExpectedState::current (h.processor);
+
+        accepted += expected.has_value() ? 1 : 0;
+        ASSERT_EQ (after, expected.value_or (before)) << "case " << i << ": " << text;
+
+        // The engine follows whatever the parameters now hold.
+        ASSERT_EQ (h.processor.engine.mix.load(), ParameterListenerEngine::mixGainFor (after[3])) << "case " << i;
     }
+
+    // Both outcomes occur often enough to mean something.
+    EXPECT_GT (accepted, 300);
+    EXPECT_LT (accepted, 3700);
 }
