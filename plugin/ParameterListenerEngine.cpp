@@ -81,7 +81,7 @@ void ParameterListenerEngine::postRoutingChanged() noexcept
 
 ParameterListenerEngine::ChannelCounts ParameterListenerEngine::queryRouting() const noexcept
 {
-    if (chorusOn.load() == 0.0f)
+    if (chorusOn.load() == 0.0f || setup->passThroughDry)
         return {};
 
     const auto modeChannels = (int32_t) std::trunc (stereoProc.load()) + 1;

@@ -41,7 +41,8 @@ public:
     };
 
     /** The channel counts for the engine's routing choice: none while the
-        chorus is off; otherwise the main input's channels, limited to one in
+        chorus is off or the engine could not be prepared for the rate;
+        otherwise the main input's channels, limited to one in
         Mono mode, and the output channels of the last prepare. */
     ChannelCounts queryRouting() const noexcept;
 
@@ -75,4 +76,6 @@ private:
 
     juce::SpinLock producerLock;
     std::atomic<bool> routingPending { false };
+
+    friend struct ListenerEngineProbe;   // lets the tests hold the producer side
 };

@@ -56,8 +56,17 @@ void Processor::prepareToPlay (double sampleRate, int)
         // suspended flag waits here rather than running on a half-built engine.
         const juce::ScopedLock lock (getCallbackLock());
 
-        setup.sampleRate = sampleRate;
+        // A rate the engine refuses (zero, negative, not finite, or one its
+        // buffers cannot hold) is not recorded: the engine goes on at the
+        // last usable rate, or its construction rate, and the refreshes after
+        // every prepare and load keep reaching it.
+        if (ChorusEngine::isUsableSampleRate (sampleRate))
+            setup.sampleRate = sampleRate;
+        else if (! (setup.sampleRate > 0.0))
+            setup.sampleRate = (double) engine.sampleRate;
+
         setup.numOutputChannels = getMainBusNumOutputChannels();
+        setup.passThroughDry = false;
 
         try
         {
@@ -65,8 +74,12 @@ void Processor::prepareToPlay (double sampleRate, int)
         }
         catch (const std::bad_alloc&)
         {
-            // The engine keeps the rate it had; there is nothing the host
-            // could do with an exception here.
+            // The engine could not be re-sized and keeps its old rate, at
+            // which its delays and speed would be wrong by the ratio of the
+            // rates: the audio passes through dry until a preparation
+            // succeeds. There is nothing a host could do with an exception.
+            setup.sampleRate = (double) engine.sampleRate;
+            setup.passThroughDry = true;
         }
 
         setCurrentProgram (0);

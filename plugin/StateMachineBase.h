@@ -6,8 +6,9 @@
 /** What the last prepareToPlay announced. */
 struct PlaybackSetup
 {
-    double sampleRate = 0.0;      // hertz; 0 means never prepared
+    double sampleRate = 0.0;       // hertz, the last usable rate; 0 means never prepared
     int32_t numOutputChannels = 0; // main output bus at the last prepare
+    bool passThroughDry = false;   // the last prepare could not re-size the engine for its rate
 };
 
 /**

@@ -170,6 +170,12 @@ TEST (Processor, ChangesWhileNotReadyAreDroppedUntilTheRefresh)
 
     h.prepare();
     EXPECT_EQ (h.processor.engine.mix.load(), 0.15f);
+    EXPECT_EQ (h.processor.engine.routing, &ChorusEngine::processCopy);   // chorus_on 0, applied by the prepare
+
+    h.set ("chorus_on", 1.0f);
+    auto block = h.signal (16);
+    h.process (block);
+    EXPECT_EQ (h.processor.engine.routing, &ChorusEngine::processStereo);
 
     // After a prepare, any program index refreshes everything.
     h.processor.engine.mix = 0.5f;
@@ -179,6 +185,9 @@ TEST (Processor, ChangesWhileNotReadyAreDroppedUntilTheRefresh)
     EXPECT_EQ (h.processor.engine.depthPercent.load(), 0.0f);
 }
 
+// A rate the engine refuses is not recorded: the engine goes on at the last
+// usable rate, and every later refresh (a program change, a state load) still
+// reaches it.
 TEST (Processor, UnusableSampleRatesKeepTheLastValidConfiguration)
 {
     const double rates[] = { 0.0, -48000.0, 10.0, 49.9, std::numeric_limits<double>::quiet_NaN(),
@@ -186,23 +195,34 @@ TEST (Processor, UnusableSampleRatesKeepTheLastValidConfiguration)
 
     for (double rate : rates)
     {
-        ProcessorHarness h (2, 2);
-        h.prepare (48000.0);
-        h.prepare (rate);
+        for (bool preparedBefore : { true, false })
+        {
+            SCOPED_TRACE (juce::String (rate) + (preparedBefore ? " after 48000" : " first"));
+            ProcessorHarness h (2, 2);
 
-        EXPECT_EQ (h.processor.engine.sampleRate, 48000u) << rate;
-        EXPECT_EQ (h.processor.engine.preDelay[0].length, 960) << rate;
+            if (preparedBefore)
+                h.prepare (48000.0);
 
-        auto block = h.signal (256);
-        h.process (block);
-        EXPECT_TRUE (std::isfinite (block.getMagnitude (0, 256))) << rate;
+            h.prepare (rate);
+            const auto engineRate = preparedBefore ? 48000u : 44100u;
+            EXPECT_EQ (h.processor.engine.sampleRate, engineRate);
+            EXPECT_EQ (h.processor.setup.sampleRate, (double) engineRate);
+
+            h.set ("chorus_depth", 7.0f);
+            EXPECT_EQ (h.processor.engine.depthPercent.load(), 70.0f);
+
+            juce::MemoryBlock state;
+            ProcessorHarness other;
+            other.set ("chorus_mix", 2.0f);
+            other.processor.getStateInformation (state);
+            h.processor.setStateInformation (state.getData(), (int) state.getSize());
+            EXPECT_EQ (h.processor.engine.mix.load(), 0.15f);
+
+            auto block = h.signal (256);
+            h.process (block);
+            EXPECT_TRUE (std::isfinite (block.getMagnitude (0, 256)));
+        }
     }
-
-    ProcessorHarness fresh;
-    fresh.prepare (0.0);
-    EXPECT_EQ (fresh.processor.engine.sampleRate, 44100u);
-    auto block = fresh.signal (256);
-    fresh.process (block);
 }
 
 TEST (Processor, BypassCopiesTheFirstChannelOnlyToOutputsWithoutInput)
@@ -236,6 +256,37 @@ TEST (Processor, BypassCopiesTheFirstChannelOnlyToOutputsWithoutInput)
         juce::AudioBuffer<float> empty (2, 0);
         h.processor.processBlockBypassed (empty, midi);
     }
+}
+
+struct ListenerEngineProbe
+{
+    static juce::SpinLock& producerLock (Processor& p)
+    {
+        return static_cast<ParameterListenerEngine&> (*p.stateMachine).producerLock;
+    }
+};
+
+// A switch that arrives while another thread is posting one must not be lost:
+// with the queue's producer side taken, it is handed over another way, and
+// the next block still follows it.
+TEST (Processor, SwitchPostedWhileTheQueueIsBusyIsNotLost)
+{
+    ProcessorHarness h (2, 2);
+    h.prepare();
+
+    {
+        const juce::SpinLock::ScopedLockType busy (ListenerEngineProbe::producerLock (h.processor));
+        h.set ("stereo_proc", 0.0f);
+    }
+
+    auto block = h.signal (64);
+    h.process (block);
+    EXPECT_EQ (h.processor.engine.routing, &ChorusEngine::processMonoToStereo);
+
+    // Handed over once: the block after changes nothing.
+    h.processor.engine.routing = ChorusEngine::processMono;
+    h.process (block);
+    EXPECT_EQ (h.processor.engine.routing, &ChorusEngine::processMono);
 }
 
 // Host threads switching the chorus and the mode at once while audio runs:

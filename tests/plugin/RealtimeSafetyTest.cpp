@@ -1,5 +1,7 @@
 #include "plugin/ProcessorHarness.h"
 
+#include "plugin/ParameterListenerEngine.h"
+
 #include "support/RealtimeGuard.h"
 
 #include <gtest/gtest.h>
@@ -61,4 +63,42 @@ TEST (RealtimeSafety, GuardCountsAllocationsAndLocks)
     const juce::ScopedLock sl (lock);
     EXPECT_GE (guard.allocations(), 1u);
     EXPECT_GE (guard.locks(), 1u);
+}
+
+// When the engine cannot be re-sized for a new rate it keeps the old one, at
+// which its delays and speed would be wrong by the ratio of the rates: the
+// audio passes through dry, as with the chorus off, until a preparation
+// succeeds, and the parameters keep reaching the engine meanwhile.
+TEST (RealtimeSafety, FailedResizePassesAudioDryUntilAPreparationSucceeds)
+{
+    ProcessorHarness h (2, 2);
+    h.prepare (44100.0);
+
+    {
+        LargeAllocationFailure noMemory (100000);
+        h.prepare (192000.0);
+    }
+
+    auto& engine = h.processor.engine;
+    EXPECT_TRUE (h.processor.ready.load());
+    EXPECT_EQ (engine.sampleRate, 44100u);
+    EXPECT_EQ (engine.routing, &ChorusEngine::processCopy);
+
+    h.set ("chorus_mix", 4.0f);
+    EXPECT_EQ (engine.mix.load(), ParameterListenerEngine::mixGainFor (4.0f));
+    h.set ("stereo_proc", 0.0f);
+    h.set ("stereo_proc", 1.0f);
+
+    auto block = h.signal (512);
+    const juce::AudioBuffer<float> input (block);
+    h.process (block);
+    EXPECT_EQ (engine.routing, &ChorusEngine::processCopy);
+
+    for (int s = 0; s < 512; ++s)
+        ASSERT_EQ (block.getSample (1, s), input.getSample (0, s)) << s;
+
+    h.prepare (192000.0);
+    EXPECT_EQ (engine.sampleRate, 192000u);
+    EXPECT_EQ (engine.routing, &ChorusEngine::processStereo);
+    EXPECT_EQ (engine.mix.load(), ParameterListenerEngine::mixGainFor (4.0f));
 }

@@ -11,11 +11,15 @@ namespace
     thread_local bool watching = false;
     thread_local std::size_t allocationCount = 0;
     thread_local std::size_t lockCount = 0;
+    thread_local std::size_t failingSize = 0;   // 0: no allocation fails
 
     void* allocate (std::size_t size)
     {
         if (watching)
             ++allocationCount;
+
+        if (failingSize != 0 && size >= failingSize)
+            throw std::bad_alloc();
 
         if (void* p = std::malloc (size == 0 ? 1 : size))
             return p;
@@ -60,6 +64,9 @@ RealtimeGuard::RealtimeGuard()
 }
 
 RealtimeGuard::~RealtimeGuard()                   { watching = false; }
+
+LargeAllocationFailure::LargeAllocationFailure (std::size_t minimumBytes)   { failingSize = minimumBytes; }
+LargeAllocationFailure::~LargeAllocationFailure()                          { failingSize = 0; }
 std::size_t RealtimeGuard::allocations() const    { return allocationCount; }
 std::size_t RealtimeGuard::locks() const          { return lockCount; }
 

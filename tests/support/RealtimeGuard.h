@@ -19,3 +19,18 @@ public:
     RealtimeGuard (const RealtimeGuard&) = delete;
     RealtimeGuard& operator= (const RealtimeGuard&) = delete;
 };
+
+/**
+    While alive, every allocation of at least a given size made by the current
+    thread fails with std::bad_alloc, as it would on a host whose memory is
+    exhausted.
+*/
+class LargeAllocationFailure
+{
+public:
+    explicit LargeAllocationFailure (std::size_t minimumBytes);
+    ~LargeAllocationFailure();
+
+    LargeAllocationFailure (const LargeAllocationFailure&) = delete;
+    LargeAllocationFailure& operator= (const LargeAllocationFailure&) = delete;
+};
