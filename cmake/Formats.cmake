@@ -13,7 +13,11 @@ set_property(SOURCE ${PROJECT_SOURCE_DIR}/host/ChannelConfigurations.cpp APPEND 
 # opens in the first configuration, with its buses active by default (the
 # processor's own buses are not).
 target_compile_definitions(Tessamune_VST3 PRIVATE
-    "JucePlugin_PreferredChannelConfigurations=${TESSAMUNE_CHANNEL_CONFIGURATIONS}")
+    "JucePlugin_PreferredChannelConfigurations=${TESSAMUNE_CHANNEL_CONFIGURATIONS}"
+    # Hosts see each parameter's step count (2 for the switches, 101 for the
+    # knobs): the wrapper otherwise declares steps only for discrete
+    # parameters, and ours are not discrete.
+    JUCE_FORCE_LEGACY_PARAMETER_AUTOMATION_TYPE=1)
 
 # LV2 describes one fixed layout per bundle, and the standalone application
 # opens its audio device in one layout: both take the fixed one. Without this

@@ -16,7 +16,8 @@
 #   them too (hosts read versions from the manifest without loading dsp.ttl);
 # * audio ports are not lv2:connectionOptional: the plug-in always processes
 #   all of them (an unconnected one still does no harm, see Lv2PortGuard.cpp);
-# * an empty maintainer mailbox ("foaf:mbox <>") is dropped.
+# * an empty maintainer mailbox ("foaf:mbox <>") is dropped;
+# * presets without a name are dropped.
 # It stops the build if the files do not look as expected, or if the audio
 # ports differ from what the binary was built for.
 
@@ -99,7 +100,13 @@ endfunction()
 file(READ "${manifest}" manifest_text)
 edit_plugin_block(manifest_text)
 set_class_and_version(block TRUE)
-write_if_changed("${manifest}" "${manifest_text}" "${before}${block}${after}")
+set(new_manifest "${before}${block}${after}")
+# The framework declares a preset for every program; one without a name
+# would show in hosts as a nameless entry, so those are dropped.
+string(REGEX REPLACE
+    "<${uri_pattern}:preset[0-9]+>\n\ta pset:Preset ;\n\tlv2:appliesTo <${uri_pattern}> ;\n\trdfs:label \"\" ;\n\tstate:state [^\n]* \\.\n\n?"
+    "" new_manifest "${new_manifest}")
+write_if_changed("${manifest}" "${manifest_text}" "${new_manifest}")
 
 # dsp.ttl
 file(READ "${dsp}" dsp_text)

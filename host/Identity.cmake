@@ -13,7 +13,10 @@ set(TESSAMUNE_LV2_CLASS        "lv2:ChorusPlugin")
 
 # Channel configurations (inputs, outputs) offered wherever a host can choose
 # among them, most preferred first. The processor accepts exactly these.
-set(TESSAMUNE_CHANNEL_CONFIGURATIONS "{1, 1}, {2, 2}, {1, 2}")
+# Stereo comes first: a VST3 opens in the first configuration, and a host that
+# finds it mono runs one copy per channel of a stereo track (Ardour does),
+# which loses the chorus's left/right difference.
+set(TESSAMUNE_CHANNEL_CONFIGURATIONS "{2, 2}, {1, 1}, {1, 2}")
 
 # The one layout of formats that carry a single fixed layout (LV2), and the
 # layout the standalone application opens with.

@@ -82,9 +82,9 @@ TEST (Vst3Identity, ScanDescribesTheEffect)
     EXPECT_EQ (d.version, TESSAMUNE_VERSION);
     EXPECT_EQ (d.category, "Fx|Modulation");
     EXPECT_FALSE (d.isInstrument);
-    // The first of the channel configurations is the one it opens in.
-    EXPECT_EQ (d.numInputChannels, 1);
-    EXPECT_EQ (d.numOutputChannels, 1);
+    // The first of the channel configurations, stereo, is the one it opens in.
+    EXPECT_EQ (d.numInputChannels, 2);
+    EXPECT_EQ (d.numOutputChannels, 2);
 }
 
 TEST (Vst3Identity, FactoryDeclaresStableClassIds)
@@ -162,4 +162,15 @@ TEST (Lv2Identity, BundleDescriptionIsComplete)
     // (latency, free-wheeling, enabled) stay optional.
     EXPECT_FALSE (dsp.contains ("lv2:portProperty lv2:connectionOptional ;"));
     EXPECT_EQ (dsp.indexOf ("lv2:connectionOptional ,") >= 0, true);
+}
+
+// The one program has no name: a preset for it would show in hosts as a
+// nameless entry.
+TEST (Lv2Identity, DeclaresNoNamelessPreset)
+{
+    EXPECT_FALSE (Hosting::lv2Bundle().getChildFile ("manifest.ttl").loadFileAsString().contains ("pset:Preset"));
+
+    auto instance = Hosting::load (Format::lv2);
+    ASSERT_NE (instance, nullptr);
+    EXPECT_EQ (instance->getNumPrograms(), 0);
 }

@@ -15,6 +15,7 @@ namespace
     {
         const char* id;
         const char* name;
+        int steps;
         float defaultValue;                                  // normalised
         std::vector<std::pair<float, const char*>> texts;    // normalised value -> text
         std::vector<std::pair<const char*, float>> parsed;   // typed text -> normalised value
@@ -26,11 +27,11 @@ namespace
     const std::vector<std::pair<const char*, float>> knobParsing { { "5", 0.5f }, { "10", 1.0f }, { "0", 0.0f } };
 
     const Expected parameters[] {
-        { "chorus_on",    "Chorus",          1.0f, { { 0.0f, "Off" }, { 1.0f, "On" } },        { { "Off", 0.0f }, { "On", 1.0f } } },
-        { "chorus_depth", "Chorus Depth",    0.0f, knobTexts,                                  knobParsing },
-        { "chorus_speed", "Chorus Speed",    0.0f, knobTexts,                                  knobParsing },
-        { "chorus_mix",   "Chorus Mix",      1.0f, knobTexts,                                  knobParsing },
-        { "stereo_proc",  "Processing Mode", 1.0f, { { 0.0f, "Mono" }, { 1.0f, "Stereo" } },   { { "Mono", 0.0f }, { "Stereo", 1.0f } } },
+        { "chorus_on",    "Chorus",          2,   1.0f, { { 0.0f, "Off" }, { 1.0f, "On" } },        { { "Off", 0.0f }, { "On", 1.0f } } },
+        { "chorus_depth", "Chorus Depth",    101, 0.0f, knobTexts,                                  knobParsing },
+        { "chorus_speed", "Chorus Speed",    101, 0.0f, knobTexts,                                  knobParsing },
+        { "chorus_mix",   "Chorus Mix",      101, 1.0f, knobTexts,                                  knobParsing },
+        { "stereo_proc",  "Processing Mode", 2,   1.0f, { { 0.0f, "Mono" }, { 1.0f, "Stereo" } },   { { "Mono", 0.0f }, { "Stereo", 1.0f } } },
     };
 
     juce::String hostId (const juce::AudioProcessorParameter* p)
@@ -63,9 +64,10 @@ TEST (Vst3Parameters, FiveInCreationOrderThenTheBypass)
         EXPECT_FLOAT_EQ (p->getDefaultValue(), e.defaultValue);
         EXPECT_FLOAT_EQ (p->getValue(), e.defaultValue);
         EXPECT_TRUE (p->isAutomatable());
-        // Not discrete, so VST3 shows them as continuous (no step count).
-        EXPECT_FALSE (p->isDiscrete());
-        EXPECT_EQ (p->getNumSteps(), juce::AudioProcessor::getDefaultNumParameterSteps());
+        // The host sees the step count of the parameter's interval (VST3
+        // stepCount 1 for a switch, 100 for a knob), which makes it stepped.
+        EXPECT_EQ (p->getNumSteps(), e.steps);
+        EXPECT_TRUE (p->isDiscrete());
 
         for (const auto& [value, text] : e.texts)
             EXPECT_EQ (p->getText (value, 128), text) << "at " << value;
