@@ -28,6 +28,26 @@ ParameterListenerEngine::ParameterListenerEngine (Processor& p, PlaybackSetup* s
 {
 }
 
+// Stores the control value for a parameter's current plain value, and again
+// if the parameter changed meanwhile. A refresh and the listener, or two
+// listeners, may store the same control at once from values read at
+// different times: whichever stores last, the control ends at the value for
+// the parameter's final value.
+template <typename Convert>
+static void follow (const std::atomic<float>& plain, std::atomic<float>& control, Convert convert) noexcept
+{
+    for (auto value = plain.load();; )
+    {
+        control.store (convert (value));
+        const auto now = plain.load();
+
+        if (now == value)
+            return;
+
+        value = now;
+    }
+}
+
 void ParameterListenerEngine::parameterChanged (const juce::String& parameterID, float)
 {
     const auto found = parameterCodes.find (parameterID);
@@ -45,17 +65,17 @@ void ParameterListenerEngine::parameterChanged (const juce::String& parameterID,
             break;
 
         case chorusDepthCode:
-            engine.depthPercent.store (depthPercentFor (chorusDepth.load()));
+            follow (chorusDepth, engine.depthPercent, depthPercentFor);
             engine.applyControls();
             break;
 
         case chorusSpeedCode:
-            engine.speedHz.store (speedHzFor (chorusSpeed.load()));
+            follow (chorusSpeed, engine.speedHz, speedHzFor);
             engine.applyControls();
             break;
 
         case chorusMixCode:
-            engine.mix.store (mixGainFor (chorusMix.load()));
+            follow (chorusMix, engine.mix, mixGainFor);
             break;
 
         default:
@@ -112,10 +132,10 @@ void ParameterListenerEngine::refreshAll()
     auto& engine = processor.engine;
 
     selectRouting();
-    engine.mix.store (mixGainFor (chorusMix.load()));
-    engine.speedHz.store (speedHzFor (chorusSpeed.load()));
+    follow (chorusMix, engine.mix, mixGainFor);
+    follow (chorusSpeed, engine.speedHz, speedHzFor);
     engine.applyControls();
-    engine.depthPercent.store (depthPercentFor (chorusDepth.load()));
+    follow (chorusDepth, engine.depthPercent, depthPercentFor);
     engine.applyControls();
 }
 

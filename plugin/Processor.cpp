@@ -82,11 +82,15 @@ void Processor::prepareToPlay (double sampleRate, int)
             setup.passThroughDry = true;
         }
 
+        // Changes reach the engine again before the refresh reads the
+        // parameters, so that none made meanwhile on another thread is lost:
+        // one made before the refresh reads is read by it, one made after
+        // reaches the engine itself.
+        ready = true;
         setCurrentProgram (0);
     }
 
     suspendProcessing (false);
-    ready = true;
 }
 
 void Processor::setCurrentProgram (int)
