@@ -255,4 +255,33 @@ namespace Hosting
         juce::MidiBuffer midi;
         instance.processBlock (buffer, midi);
     }
+
+    juce::MemoryBlock blockInside (Format format, const juce::MemoryBlock& hostState)
+    {
+        juce::MemoryBlock block;
+
+        if (format == Format::vst3)
+        {
+            // The host keeps the component's state base64-encoded in its own
+            // XML; the component's state is the block followed by the
+            // wrapper's private data (the bypass).
+            if (auto xml = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), (int) hostState.getSize()))
+                if (auto* component = xml->getChildByName ("IComponent"))
+                    block.fromBase64Encoding (component->getAllSubText());
+        }
+        else
+        {
+            // The LV2 state holds the block base64-encoded as a string
+            // property <plug-in URI>:StateString.
+            const auto text = hostState.toString();
+            const auto key = text.indexOf (":StateString");
+            const auto open = text.indexOf (key, "\"");
+            const auto close = text.indexOf (open + 1, "\"");
+
+            if (key >= 0 && open > key && close > open)
+                block.fromBase64Encoding (text.substring (open + 1, close));
+        }
+
+        return block;
+    }
 }

@@ -62,4 +62,8 @@ namespace Hosting
     /** Runs one silent block, so that queued parameter changes reach the
         plug-in and what it reports back reaches the host. */
     void runOneBlock (juce::AudioPluginInstance&);
+
+    /** The processor's own state block inside the state a host saved, or an
+        empty block. */
+    juce::MemoryBlock blockInside (Format, const juce::MemoryBlock& hostState);
 }

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using Hosting::Format;
 
 namespace
@@ -116,5 +118,51 @@ TEST (Processing, HostBypassPutsTheDryInputOnEveryOutput)
 
         // Which is what the processor's bypassed processing gives in process.
         expectIdentical (hosted, Hosting::reference (r));
+    }
+}
+
+// Whatever values a host sends, NaN and infinities included, the loaded
+// binary keeps playing finite audio within the chorus's reach (the dry input
+// plus at most 0.75 of a delayed copy), and what it saves holds only legal
+// values.
+TEST (Processing, HostileParameterValuesFromTheHost)
+{
+    const float sent[] { std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                         -std::numeric_limits<float>::infinity(), -1.0f, 2.0f };
+    const char* const ids[] { "chorus_on", "chorus_depth", "chorus_speed", "chorus_mix", "stereo_proc" };
+
+    for (auto format : { Format::vst3, Format::lv2 })
+    {
+        for (float value : sent)
+        {
+            SCOPED_TRACE (juce::String (Hosting::name (format)) + " sent " + juce::String (value));
+
+            auto r = render (2, 2, {});
+            for (auto* id : ids)
+                r.settings.emplace_back (id, value);
+
+            auto instance = Hosting::load (format);
+            ASSERT_NE (instance, nullptr);
+            const auto hosted = Hosting::render (*instance, format, r);
+            ASSERT_EQ (hosted.size(), 2u);
+
+            for (const auto& channel : hosted)
+                for (float s : channel)
+                    ASSERT_TRUE (std::abs (s) <= 1.75f * 0.45f) << s;
+
+            juce::MemoryBlock hostState;
+            instance->getStateInformation (hostState);
+            const auto block = Hosting::blockInside (format, hostState);
+            ASSERT_GT (block.getSize(), 9u);
+            const auto text = juce::String::fromUTF8 (static_cast<const char*> (block.getData()) + 8, (int) block.getSize() - 9);
+
+            for (auto* id : ids)
+            {
+                const auto attribute = juce::String ("id=\"") + id + "\" value=\"";
+                ASSERT_TRUE (text.contains (attribute)) << id;
+                const auto plain = text.fromFirstOccurrenceOf (attribute, false, false).getDoubleValue();
+                EXPECT_TRUE (plain >= 0.0 && plain <= 10.0) << id << " " << plain;
+            }
+        }
     }
 }

@@ -13,36 +13,6 @@ namespace
     const std::vector<std::pair<juce::String, float>> saved { { "chorus_on", 0.0f }, { "chorus_depth", 0.4f }, { "chorus_speed", 0.6f },
                                                               { "chorus_mix", 0.2f }, { "stereo_proc", 0.0f } };
 
-    // The processor's block inside what the host saved.
-    juce::MemoryBlock blockInside (Format format, const juce::MemoryBlock& hostState)
-    {
-        juce::MemoryBlock block;
-
-        if (format == Format::vst3)
-        {
-            // The host keeps the component's state base64-encoded in its own
-            // XML; the component's state is the block followed by the
-            // wrapper's private data (the bypass).
-            if (auto xml = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), (int) hostState.getSize()))
-                if (auto* component = xml->getChildByName ("IComponent"))
-                    block.fromBase64Encoding (component->getAllSubText());
-        }
-        else
-        {
-            // The LV2 state holds the block base64-encoded as a string
-            // property <plug-in URI>:StateString.
-            const auto text = hostState.toString();
-            const auto key = text.indexOf (":StateString");
-            const auto open = text.indexOf (key, "\"");
-            const auto close = text.indexOf (open + 1, "\"");
-
-            if (key >= 0 && open > key && close > open)
-                block.fromBase64Encoding (text.substring (open + 1, close));
-        }
-
-        return block;
-    }
-
     bool startsWith (const juce::MemoryBlock& data, const juce::MemoryBlock& prefix)
     {
         return prefix.getSize() > 0 && data.getSize() >= prefix.getSize()
@@ -95,7 +65,7 @@ TEST_P (State, BlockTravelsUnchangedAndRestoresEveryParameter)
 
     juce::MemoryBlock hostState;
     source->getStateInformation (hostState);
-    const auto block = blockInside (format, hostState);
+    const auto block = Hosting::blockInside (format, hostState);
 
     if (format == Format::vst3)
         EXPECT_TRUE (startsWith (block, expectedBlock)) << "the component state does not begin with the processor's block";
@@ -150,7 +120,7 @@ TEST_P (State, BlockTravelsUnchangedAndRestoresEveryParameter)
     // And what it saves again holds the same block.
     juce::MemoryBlock again;
     restored->getStateInformation (again);
-    EXPECT_TRUE (blockInside (format, again) == block);
+    EXPECT_TRUE (Hosting::blockInside (format, again) == block);
 }
 
 INSTANTIATE_TEST_SUITE_P (Formats, State, testing::Values (Format::vst3, Format::lv2),

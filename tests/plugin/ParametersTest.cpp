@@ -93,7 +93,8 @@ TEST (Parameters, AnythingAHostSendsEndsAtALegalValue)
         { "chorus_depth", nan, 0.0f }, { "chorus_mix", nan, 10.0f }, { "chorus_mix", inf, 10.0f },
         { "chorus_speed", -inf, 0.0f }, { "chorus_depth", -0.5f, 0.0f }, { "chorus_depth", 7.0f, 10.0f },
         { "chorus_on", nan, 1.0f }, { "stereo_proc", 0.3f, 0.0f }, { "stereo_proc", 0.7f, 1.0f },
-        { "chorus_speed", 0.333f, 3.3f },
+        { "chorus_speed", 0.333f, 3.3f }, { "chorus_mix", -1.0f, 0.0f }, { "chorus_speed", 2.0f, 10.0f },
+        { "chorus_on", -1.0f, 0.0f }, { "stereo_proc", 2.0f, 1.0f }, { "stereo_proc", -inf, 1.0f },
     };
 
     for (const auto& c : cases)

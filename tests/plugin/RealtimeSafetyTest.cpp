@@ -54,6 +54,33 @@ TEST (RealtimeSafety, BlocksNeitherAllocateNorLock)
     }
 }
 
+// Nor may a block of any shape: no channels or three, no samples or far more
+// than prepared.
+TEST (RealtimeSafety, OddBlocksNeitherAllocateNorLock)
+{
+    for (const auto& [inputs, outputs] : { std::pair { 1, 1 }, { 1, 2 }, { 2, 2 } })
+    {
+        ProcessorHarness h (inputs, outputs);
+        h.prepare (48000.0, 64);
+        juce::MidiBuffer midi;
+
+        for (int channels = 0; channels <= 3; ++channels)
+        {
+            for (int samples : { 0, 1, 4096 })
+            {
+                juce::AudioBuffer<float> block (channels, samples);
+                block.clear();
+
+                RealtimeGuard guard;
+                h.processor.processBlock (block, midi);
+                h.processor.processBlockBypassed (block, midi);
+                ASSERT_EQ (guard.allocations(), 0u) << inputs << "/" << outputs << ", " << channels << " x " << samples;
+                ASSERT_EQ (guard.locks(), 0u) << inputs << "/" << outputs << ", " << channels << " x " << samples;
+            }
+        }
+    }
+}
+
 // The guard itself must see what it is meant to catch.
 TEST (RealtimeSafety, GuardCountsAllocationsAndLocks)
 {

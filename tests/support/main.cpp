@@ -1,11 +1,35 @@
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>
 
+#include <X11/Xlib.h>
+
+namespace
+{
+    // On a bare X server (xvfb-run starts one without a window manager) the
+    // window manager's atoms do not exist yet, and the framework's X11 code
+    // sets window properties with some of them unchecked when it opens a
+    // window. Create them first, as a window manager would, and keep this
+    // connection open: the server forgets its atoms when its last client
+    // leaves.
+    void createWindowManagerAtoms()
+    {
+        if (auto* display = XOpenDisplay (nullptr))
+        {
+            for (auto* name : { "WM_PROTOCOLS", "WM_TAKE_FOCUS", "WM_DELETE_WINDOW", "_NET_WM_PING", "WM_CHANGE_STATE",
+                                "WM_STATE", "_NET_WM_WINDOW_TYPE", "_NET_WM_STATE", "_NET_WM_STATE_HIDDEN" })
+                XInternAtom (display, name, False);
+
+            XSync (display, False);
+        }
+    }
+}
+
 // The parameter tree and the editor need the framework's message-thread
 // support to exist; the tests drive it from this thread.
 int main (int argc, char** argv)
 {
     ::testing::InitGoogleTest (&argc, argv);
+    createWindowManagerAtoms();
     juce::ScopedJuceInitialiser_GUI framework;
     return RUN_ALL_TESTS();
 }
