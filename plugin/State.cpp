@@ -30,6 +30,34 @@ namespace
         }
     }
 
+    // Of several attributes with one name the parameter tree reads the first,
+    // but a save writes the last: keep only the first, so that what is saved
+    // is what was loaded. Attributes under the framework's "base64:" prefix,
+    // which it would turn into binary values, are dropped.
+    void keepAttributesAsTheTreeReadsThem (juce::XmlElement& element)
+    {
+        juce::StringArray names, values;
+
+        for (int i = 0; i < element.getNumAttributes(); ++i)
+        {
+            const auto name = element.getAttributeName (i);
+
+            if (! name.startsWith ("base64:") && ! names.contains (name))
+            {
+                names.add (name);
+                values.add (element.getAttributeValue (i));
+            }
+        }
+
+        if (names.size() == element.getNumAttributes())
+            return;
+
+        element.removeAllAttributes();
+
+        for (int i = 0; i < names.size(); ++i)
+            element.setAttribute (names[i], values[i]);
+    }
+
     // Every value the parameter tree will read is read here first, with a
     // reader defined for any text, and the tree is handed only text that the
     // framework reads safely: plain decimal text stays as it was written,
@@ -43,6 +71,8 @@ namespace
     {
         for (auto* child : xml.getChildIterator())
         {
+            keepAttributesAsTheTreeReadsThem (*child);
+
             if (! child->hasAttribute (valueProperty.toString()))
                 continue;
 
@@ -117,6 +147,33 @@ namespace
         }
 
         return i;
+    }
+
+    // Whether a processing instruction ("<?...?>") follows the start of the
+    // root element. The framework's XML reader loops for ever on one that is
+    // followed by text inside an element, and our documents never hold one
+    // there (a declaration before the root is fine).
+    bool hasProcessingInstructionInside (const char* text, size_t size)
+    {
+        bool insideRoot = false;
+
+        for (size_t i = 0; i + 1 < size; ++i)
+        {
+            if (text[i] != '<')
+                continue;
+
+            if (text[i + 1] == '?')
+            {
+                if (insideRoot)
+                    return true;
+            }
+            else if (text[i + 1] != '!')
+            {
+                insideRoot = true;
+            }
+        }
+
+        return false;
     }
 
     // How deeply the elements of an XML text nest, scanning no further than
@@ -213,7 +270,8 @@ std::unique_ptr<juce::XmlElement> StateBlock::read (const void* data, int sizeIn
     const auto* text = static_cast<const char*> (data) + 8;
     const auto textSize = wholeUtf8Prefix (text, (size_t) std::min (length, sizeInBytes - 8));
 
-    if (! textSize.has_value() || *textSize == 0 || nestsDeeperThan (text, *textSize, maxNesting))
+    if (! textSize.has_value() || *textSize == 0 || nestsDeeperThan (text, *textSize, maxNesting)
+        || hasProcessingInstructionInside (text, *textSize))
         return {};
 
     return juce::parseXML (juce::String::fromUTF8 (text, (int) *textSize));

@@ -111,8 +111,9 @@ TEST (State, AcceptedVariants)
 {
     // The length field may count the terminator; the root tag may differ in
     // letter case; values may be written with any number of digits; a length
-    // beyond the block is cut to the bytes present.
-    const juce::String doc ("<chorusid><PARAM id=\"chorus_mix\" value=\"2.5\"/><PARAM id=\"chorus_on\" value=\"0.00000000000000000000\"/></chorusid>");
+    // beyond the block is cut to the bytes present; a declaration may come
+    // first.
+    const juce::String doc ("<?xml version=\"1.0\" encoding=\"UTF-8\"?> <chorusid><PARAM id=\"chorus_mix\" value=\"2.5\"/><PARAM id=\"chorus_on\" value=\"0.00000000000000000000\"/></chorusid>");
 
     auto countsTerminator = blockFor (doc);
     setLengthField (countsTerminator, lengthField (countsTerminator) + 1);
@@ -189,6 +190,7 @@ TEST (State, ForeignOrDamagedBlocksChangeNoParameterButStillRefresh)
         { "not XML", blockFor ("hello") },
         { "other root", blockFor ("<SomethingElse><PARAM id=\"chorus_mix\" value=\"1\"/></SomethingElse>") },
         { "deeply nested", blockFor ("<ChorusID>" + deep) },
+        { "processing instruction inside", blockFor ("<ChorusID><?x?>text<PARAM id=\"chorus_mix\" value=\"1\"/></ChorusID>") },
     };
 
     for (const auto& [name, block] : cases)
@@ -306,6 +308,7 @@ TEST (State, DamagedBlocksLoadWholeOrNotAtAll)
         "\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x8e\xb8", "\xc3", "\xe2\x82", "\xf0\x9f", "\x80", "\xff",
         "<a>", "</a>", "<a/>", "<!--", "-->", "&#x1F3B8;", "&#99999999999;", "&amp;", "\"", "'", "=",
         "<PARAM id=\"chorus_depth\" value=\"4\"/>", "<PARAM id=\"chorus_mix\"/>", "e3900000000", "nan", "-", ".",
+        " value=\"0\"", " base64:value=\"MQ==\"", " id=\"chorus_mix\"", "<?x?>", "<?",
     };
 
     auto nested = [] (int depth)
@@ -356,8 +359,11 @@ TEST (State, DamagedBlocksLoadWholeOrNotAtAll)
         accepted += expected.has_value() ? 1 : 0;
         ASSERT_EQ (after, expected.value_or (before)) << "case " << i << ": " << text;
 
-        // The engine follows whatever the parameters now hold.
+        // The engine follows whatever the parameters now hold, and what is
+        // saved now loads back to the same values.
         ASSERT_EQ (h.processor.engine.mix.load(), ParameterListenerEngine::mixGainFor (after[3])) << "case " << i;
+        load (h.processor, save (h.processor));
+        ASSERT_EQ (ExpectedState::current (h.processor), after) << "case " << i << ": " << text;
     }
 
     // Both outcomes occur often enough to mean something.
