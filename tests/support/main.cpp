@@ -8,12 +8,14 @@ namespace
     // On a bare X server (xvfb-run starts one without a window manager) the
     // window manager's atoms do not exist yet, and the framework's X11 code
     // sets window properties with some of them unchecked when it opens a
-    // window. Create them first, as a window manager would, and keep this
-    // connection open: the server forgets its atoms when its last client
-    // leaves.
-    void createWindowManagerAtoms()
+    // window. Create them first, as a window manager would. The connection
+    // stays open while the tests run: the server forgets its atoms when its
+    // last client leaves.
+    Display* createWindowManagerAtoms()
     {
-        if (auto* display = XOpenDisplay (nullptr))
+        auto* display = XOpenDisplay (nullptr);
+
+        if (display != nullptr)
         {
             for (auto* name : { "WM_PROTOCOLS", "WM_TAKE_FOCUS", "WM_DELETE_WINDOW", "_NET_WM_PING", "WM_CHANGE_STATE",
                                 "WM_STATE", "_NET_WM_WINDOW_TYPE", "_NET_WM_STATE", "_NET_WM_STATE_HIDDEN" })
@@ -21,6 +23,8 @@ namespace
 
             XSync (display, False);
         }
+
+        return display;
     }
 }
 
@@ -29,7 +33,16 @@ namespace
 int main (int argc, char** argv)
 {
     ::testing::InitGoogleTest (&argc, argv);
-    createWindowManagerAtoms();
-    juce::ScopedJuceInitialiser_GUI framework;
-    return RUN_ALL_TESTS();
+    auto* display = createWindowManagerAtoms();
+    int result = 0;
+
+    {
+        juce::ScopedJuceInitialiser_GUI framework;
+        result = RUN_ALL_TESTS();
+    }
+
+    if (display != nullptr)
+        XCloseDisplay (display);
+
+    return result;
 }
