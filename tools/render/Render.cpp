@@ -100,6 +100,11 @@ namespace render
             bool committed = false;
         };
 
+        juce::String hertz (double rate)
+        {
+            return rate == std::floor (rate) ? juce::String ((juce::int64) rate) : juce::String (rate, 2);
+        }
+
         std::unique_ptr<Source> openInput (const juce::String& path)
         {
             if (path.isEmpty())
@@ -130,7 +135,7 @@ namespace render
                       + " channels; only mono and stereo files can be rendered");
 
             if (! ChorusEngine::isUsableSampleRate (reader->sampleRate))
-                fail ("the input " + quoted (path) + " has a sample rate of " + juce::String (reader->sampleRate) + " Hz; the chorus runs at "
+                fail ("the input " + quoted (path) + " has a sample rate of " + hertz (reader->sampleRate) + " Hz; the chorus runs at "
                       + juce::String ((int) ChorusEngine::minSampleRate) + " to " + juce::String ((int) ChorusEngine::maxSampleRate) + " Hz");
 
             auto length = std::max<juce::int64> (0, reader->lengthInSamples);
@@ -383,7 +388,7 @@ namespace render
                 writer.reset (wav.createWriterFor (stream.get(), rate, (unsigned int) outs, o.bitsPerSample(), {}, 0));
 
                 if (writer == nullptr)
-                    fail ("cannot write a WAV file at " + juce::String (rate) + " Hz");
+                    fail ("cannot write a WAV file at " + hertz (rate) + " Hz");
 
                 stream.release();   // the writer owns it now
             }
