@@ -253,6 +253,60 @@ namespace
     }
 
     //==========================================================================
+    // FLAC and AIFF decode to exactly the samples of the same 24-bit WAV, so
+    // their renders are identical; Ogg Vorbis is lossy and only has to render.
+    TEST_F (Render, ReadsEveryBasicFormat)
+    {
+        const double rate = 44100.0;
+        const auto signal = TestSignal::make (2, matchFrames, rate);
+
+        const auto encode = [&] (juce::AudioFormat& format, const char* name, int bits, int quality)
+        {
+            const auto file = dir.getChildFile (name);
+            auto stream = std::make_unique<juce::FileOutputStream> (file);
+            std::unique_ptr<juce::AudioFormatWriter> writer (format.createWriterFor (stream.get(), rate, 2, bits, {}, quality));
+            ASSERT_NE (writer, nullptr) << name;
+            stream.release();
+            const float* channels[] { signal[0].data(), signal[1].data() };
+            ASSERT_TRUE (writer->writeFromFloatArrays (channels, 2, matchFrames));
+        };
+
+        const auto render = [&] (const char* name)
+        {
+            const auto r = run ({ path (name), path ("out.wav"), "--quiet", "--depth", "5", "--speed", "5" });
+            EXPECT_EQ (r.exitCode, 0) << name << ": " << r.output;
+            return readWav (dir.getChildFile ("out.wav"));
+        };
+
+        juce::WavAudioFormat wav;
+        juce::FlacAudioFormat flac;
+        juce::AiffAudioFormat aiff;
+        juce::OggVorbisAudioFormat ogg;
+        encode (wav, "in.wav", 24, 0);
+        encode (flac, "in.flac", 24, 0);
+        encode (aiff, "in.aiff", 24, 0);
+        encode (ogg, "in.ogg", 16, 5);
+
+        const auto fromWav = render ("in.wav");
+        ASSERT_EQ (fromWav.channels.size(), 2u);
+
+        for (const auto* name : { "in.flac", "in.aiff" })
+        {
+            SCOPED_TRACE (name);
+            const auto other = render (name);
+            ASSERT_EQ (other.channels.size(), 2u);
+            for (int ch = 0; ch < 2; ++ch)
+                EXPECT_EQ (firstDifference (other.channels[(size_t) ch], fromWav.channels[(size_t) ch]), -1) << "channel " << ch;
+        }
+
+        const auto fromOgg = render ("in.ogg");
+        EXPECT_EQ (fromOgg.rate, rate);
+        ASSERT_EQ (fromOgg.channels.size(), 2u);
+        EXPECT_EQ (fromOgg.channels[0].size(), (size_t) matchFrames);
+        EXPECT_GT (juce::FloatVectorOperations::findMaximum (fromOgg.channels[0].data(), matchFrames), 0.3f);
+    }
+
+    //==========================================================================
     TEST_F (Render, SavedStateIsWhatTheProcessorStoresAndLoadsBack)
     {
         const auto in = input ("in.wav", 2, matchFrames, 48000.0);
