@@ -7,8 +7,10 @@
 #include "plugin/Parameters.h"
 #include "plugin/Processor.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -69,9 +71,10 @@ namespace render
                     fail (juce::String ("the ") + what + " " + quoted (path) + " is a folder");
 
                 // Proves that the folder can be written before any work is done.
-                if (! juce::FileOutputStream (temporary).openedOk())
+                juce::FileOutputStream probe (temporary);
+                if (! probe.openedOk())
                     fail (juce::String ("cannot write the ") + what + " into " + quoted (folder.getFullPathName())
-                          + ": " + juce::String (std::strerror (errno)));
+                          + ": " + probe.getStatus().getErrorMessage());
             }
 
             ~PendingFile()
