@@ -35,8 +35,10 @@ target_compile_definitions(Tessamune
     PUBLIC
         JUCE_WEB_BROWSER=0
         JUCE_USE_CURL=0
-        JUCE_USE_FLAC=0
-        JUCE_USE_OGGVORBIS=0
+        JUCE_USE_FLAC=1
+        JUCE_USE_OGGVORBIS=1
+        JUCE_INCLUDE_FLAC_CODE=0
+        JUCE_INCLUDE_OGGVORBIS_CODE=0
         JUCE_VST3_CAN_REPLACE_VST2=0
         JUCE_DISPLAY_SPLASH_SCREEN=0
         JUCE_REPORT_APP_USAGE=0
@@ -61,6 +63,21 @@ target_link_libraries(Tessamune
         tessamune_dsp
         juce::juce_recommended_config_flags
         juce::juce_recommended_warning_flags)
+
+# FLAC and Ogg Vorbis reading (the renderer): Debian's framework decodes
+# them with the system's codec libraries. They are linked from their static
+# archives, so that only a program that actually uses the framework's audio
+# file code (the renderer, the standalone app, the tests)
+# takes the codec objects in, and no plug-in format gains a run-time library
+# dependency.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(TESSAMUNE_CODECS REQUIRED flac vorbisfile vorbisenc vorbis ogg)
+target_include_directories(Tessamune PRIVATE ${TESSAMUNE_CODECS_INCLUDE_DIRS})
+foreach(codec IN ITEMS vorbisenc vorbisfile vorbis FLAC ogg)   # users before what they use
+    find_library(TESSAMUNE_${codec}_ARCHIVE NAMES lib${codec}.a
+                 HINTS ${TESSAMUNE_CODECS_LIBRARY_DIRS} REQUIRED)
+    target_link_libraries(Tessamune PUBLIC ${TESSAMUNE_${codec}_ARCHIVE})
+endforeach()
 
 # Front-panel artwork, compiled into the module.
 file(GLOB TESSAMUNE_ARTWORK CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/resources/*.png)

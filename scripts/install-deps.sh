@@ -8,12 +8,13 @@ packages=(
     juce-modules-source          # the plug-in framework (JUCE 7) and its -dev dependencies
     libreaderwriterqueue-dev     # the lock-free queue between parameter and audio threads
     lv2-dev
+    libflac-dev libvorbis-dev libogg-dev   # the renderer reads FLAC and Ogg Vorbis
+    fonts-dejavu-core            # lettering of the renderer's plots and of the artwork
 )
 
 if [[ "${1:-}" == "--tests" ]]; then
     packages+=(
         libgtest-dev libbenchmark-dev
-        fonts-dejavu-core        # the artwork generator's lettering
         xvfb xauth               # a display for the tests that open windows
     )
 fi

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds Tessamune and installs it for the current user: the VST3 into
-# ~/.vst3, the LV2 into ~/.lv2. Installs the build packages first (root or
-# sudo needed for that step).
+# ~/.vst3, the LV2 into ~/.lv2. Then renders the built-in demo with the
+# default settings and with a deep, fast setting, draws a plot of each, and
+# says where everything is. Installs the build packages first (root or sudo
+# needed for that step).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -11,7 +13,7 @@ build="$root/build-release"
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DTESSAMUNE_BUILD_TESTS=OFF -DTESSAMUNE_BUILD_BENCH=OFF -DTESSAMUNE_BUILD_TOOLS=OFF
-cmake --build "$build" --parallel "$(nproc)" --target Tessamune_VST3 Tessamune_LV2 Tessamune_Standalone
+cmake --build "$build" --parallel "$(nproc)" --target Tessamune_VST3 Tessamune_LV2 Tessamune_Standalone tessamune-render
 
 artefacts="$build/Tessamune_artefacts/Release"
 
@@ -30,4 +32,27 @@ install_bundle() {
 
 install_bundle "$artefacts/VST3/Tessamune.vst3" "$HOME/.vst3"
 install_bundle "$artefacts/LV2/Tessamune.lv2" "$HOME/.lv2"
-echo "The standalone app is $artefacts/Standalone/Tessamune"
+
+# Hear and see it at once: the demo as the plug-in starts, and deep and fast.
+renderer="$build/tools/render/tessamune-render"
+demo="$build/demo"
+mkdir -p "$demo"
+echo
+"$renderer" "$demo/demo-default.wav" --plot "$demo/demo-default.png"
+"$renderer" "$demo/demo-deep-fast.wav" --depth 10 --speed 6 --plot "$demo/demo-deep-fast.png"
+
+cat <<EOF
+
+Tessamune is installed.
+  Plug-ins:  $HOME/.vst3/Tessamune.vst3 and $HOME/.lv2/Tessamune.lv2 (rescan plug-ins in your DAW)
+  Demo:      $demo/demo-default.wav     (default settings)
+             $demo/demo-deep-fast.wav   (depth 10, speed 6)
+  Plots:     $demo/demo-default.png and $demo/demo-deep-fast.png
+
+Render your own file (WAV, AIFF, FLAC or Ogg Vorbis in, WAV out):
+  $renderer my-guitar.wav my-guitar-chorus.wav --depth 6 --speed 3 --plot my-guitar.png
+  ($renderer --help lists every option)
+
+Open the standalone app (in a desktop session; its Options button picks the audio device):
+  $artefacts/Standalone/Tessamune
+EOF

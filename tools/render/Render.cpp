@@ -1,0 +1,545 @@
+#include "Render.h"
+
+#include "Fonts.h"
+#include "Plot.h"
+#include "Source.h"
+
+#include "plugin/Parameters.h"
+#include "plugin/Processor.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace render
+{
+    namespace
+    {
+        volatile std::sig_atomic_t interrupted = 0;
+
+        extern "C" void onSignal (int) { interrupted = 1; }
+
+        /** A failure, described in one line for the user. */
+        struct Failure
+        {
+            juce::String message;
+        };
+
+        [[noreturn]] void fail (const juce::String& message) { throw Failure { message }; }
+
+        juce::String quoted (const juce::String& path) { return "\"" + path + "\""; }
+
+        /** Two paths that name the same file (also through links), or the
+            same path when the files do not exist yet. */
+        bool samePath (const juce::File& a, const juce::File& b)
+        {
+            struct stat sa {}, sb {};
+
+            if (::stat (a.getFullPathName().toRawUTF8(), &sa) == 0 && ::stat (b.getFullPathName().toRawUTF8(), &sb) == 0)
+                return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+
+            return a == b;
+        }
+
+        /**
+            An output file written under a temporary name in the target's
+            folder and renamed over the target only when everything succeeded;
+            otherwise removed. So a failed or interrupted run leaves neither a
+            partial file nor a damaged older one.
+        */
+        class PendingFile
+        {
+        public:
+            PendingFile (const juce::String& path, const char* what)
+                : target (juce::File::getCurrentWorkingDirectory().getChildFile (path)),
+                  temporary (target.getSiblingFile ("." + target.getFileName() + ".part-" + juce::String ((int) ::getpid())))
+            {
+                const auto folder = target.getParentDirectory();
+
+                if (! folder.exists())
+                    fail (juce::String ("the folder for the ") + what + " " + quoted (path) + " does not exist");
+
+                if (! folder.isDirectory())
+                    fail (juce::String ("the ") + what + " " + quoted (path) + " is inside " + quoted (folder.getFullPathName())
+                          + ", which is not a folder");
+
+                if (target.isDirectory())
+                    fail (juce::String ("the ") + what + " " + quoted (path) + " is a folder");
+
+                // Proves that the folder can be written before any work is done.
+                juce::FileOutputStream probe (temporary);
+                if (! probe.openedOk())
+                    fail (juce::String ("cannot write the ") + what + " into " + quoted (folder.getFullPathName())
+                          + ": " + probe.getStatus().getErrorMessage());
+            }
+
+            ~PendingFile()
+            {
+                if (! committed)
+                    temporary.deleteFile();
+            }
+
+            const juce::File& file() const { return temporary; }
+            const juce::File& destination() const { return target; }
+
+            void write (const void* data, size_t size)
+            {
+                if (! temporary.replaceWithData (data, size) || temporary.getSize() != (juce::int64) size)
+                    fail ("cannot write " + quoted (target.getFullPathName()) + " (is the disk full?)");
+            }
+
+            bool commit()
+            {
+                committed = std::rename (temporary.getFullPathName().toRawUTF8(), target.getFullPathName().toRawUTF8()) == 0;
+                return committed;
+            }
+
+        private:
+            juce::File target, temporary;
+            bool committed = false;
+        };
+
+        juce::String hertz (double rate)
+        {
+            return rate == std::floor (rate) ? juce::String ((juce::int64) rate) : juce::String (rate, 2);
+        }
+
+        std::unique_ptr<Source> openInput (const juce::String& path)
+        {
+            if (path.isEmpty())
+                return std::make_unique<DemoSource>();
+
+            const auto file = juce::File::getCurrentWorkingDirectory().getChildFile (path);
+
+            if (! file.exists())
+                fail ("the input " + quoted (path) + " does not exist");
+
+            if (file.isDirectory())
+                fail ("the input " + quoted (path) + " is a folder, not an audio file");
+
+            auto stream = std::make_unique<juce::FileInputStream> (file);
+
+            if (! stream->openedOk())
+                fail ("cannot read the input " + quoted (path) + ": " + stream->getStatus().getErrorMessage());
+
+            juce::AudioFormatManager formats;
+            formats.registerBasicFormats();
+            std::unique_ptr<juce::AudioFormatReader> reader (formats.createReaderFor (std::move (stream)));
+
+            if (reader == nullptr)
+                fail ("the input " + quoted (path) + " is not an audio file that can be read (WAV, AIFF, FLAC or Ogg Vorbis)");
+
+            if (reader->numChannels < 1 || reader->numChannels > 2)
+                fail ("the input " + quoted (path) + " has " + juce::String (reader->numChannels)
+                      + " channels; only mono and stereo files can be rendered");
+
+            if (! ChorusEngine::isUsableSampleRate (reader->sampleRate))
+                fail ("the input " + quoted (path) + " has a sample rate of " + hertz (reader->sampleRate) + " Hz; the chorus runs at "
+                      + juce::String ((int) ChorusEngine::minSampleRate) + " to " + juce::String ((int) ChorusEngine::maxSampleRate) + " Hz");
+
+            auto length = std::max<juce::int64> (0, reader->lengthInSamples);
+
+            // A damaged header can promise far more uncompressed audio than the
+            // file holds; render what is there instead of hours of silence.
+            const auto frameBytes = (juce::int64) reader->numChannels * (reader->bitsPerSample / 8);
+            const bool uncompressed = reader->getFormatName().startsWith ("WAV") || reader->getFormatName().startsWith ("AIFF");
+
+            if (uncompressed && frameBytes > 0 && length > file.getSize() / frameBytes)
+            {
+                length = file.getSize() / frameBytes;
+                std::cerr << "tessamune-render: warning: the input's header promises more audio than the file holds; "
+                             "rendering what it holds\n";
+            }
+
+            const auto channels = reader->numChannels == 1 ? "mono" : "stereo";
+            const auto description = file.getFileName() + " (" + juce::String (juce::roundToInt (reader->sampleRate)) + " Hz, " + channels + ")";
+            return std::make_unique<FileSource> (std::move (reader), length, description);
+        }
+
+        /** Sets a parameter to a plain value the way a host's automation does. */
+        void automate (Processor& processor, const char* id, float plainValue)
+        {
+            auto* parameter = processor.parameters.getParameter (id);
+            jassert (parameter != nullptr);
+
+            parameter->beginChangeGesture();
+            parameter->setValueNotifyingHost (parameter->convertTo0to1 (plainValue));
+            parameter->endChangeGesture();
+        }
+
+        float plain (Processor& processor, const char* id)
+        {
+            return processor.parameters.getRawParameterValue (id)->load();
+        }
+
+        void loadState (Processor& processor, const juce::String& path)
+        {
+            const auto file = juce::File::getCurrentWorkingDirectory().getChildFile (path);
+            constexpr juce::int64 largestState = 1 << 20;   // saved states are a few hundred bytes
+
+            if (! file.existsAsFile())
+                fail ("the state file " + quoted (path) + (file.isDirectory() ? " is a folder" : " does not exist"));
+
+            if (file.getSize() > largestState)
+                fail ("the state file " + quoted (path) + " is far too large to be a saved Tessamune state");
+
+            juce::MemoryBlock data;
+            if (! file.loadFileAsData (data))
+                fail ("cannot read the state file " + quoted (path));
+
+            // The processor ignores a block it does not accept, as a host
+            // would see it: mark the current state to tell whether it was
+            // replaced.
+            const juce::Identifier mark ("renderer_unloaded");
+            processor.parameters.state.setProperty (mark, true, nullptr);
+            processor.setStateInformation (data.getData(), (int) data.getSize());
+
+            if (processor.parameters.state.hasProperty (mark))
+                fail ("the state file " + quoted (path) + " is damaged or not a Tessamune state; the plug-in ignores it");
+        }
+
+        juce::String decibels (float peak)
+        {
+            return peak > 0.0f ? juce::String (juce::Decibels::gainToDecibels (peak, -1000.0f), 1) + " dBFS" : juce::String ("-inf dBFS");
+        }
+
+        juce::String knobText (float v) { return juce::String (v, 1); }
+
+        juce::String clock (double seconds)
+        {
+            const auto s = juce::roundToInt (seconds);
+            return juce::String (s / 60) + ":" + juce::String (s % 60).paddedLeft ('0', 2);
+        }
+
+        /** A progress bar on stderr, redrawn in place; only on a terminal. */
+        class Progress
+        {
+        public:
+            explicit Progress (bool show) : enabled (show) {}
+            ~Progress() { clear(); }
+
+            void update (double fraction)
+            {
+                if (! enabled)
+                    return;
+
+                const auto now = juce::Time::getMillisecondCounterHiRes();
+                if (now - lastDraw < 100.0)
+                    return;
+
+                lastDraw = now;
+                const auto elapsed = (now - start) / 1000.0;
+                const auto left = fraction > 0.0 ? elapsed * (1.0 - fraction) / fraction : 0.0;
+                const int filled = juce::roundToInt (fraction * 30.0);
+
+                std::cerr << "\r[" << juce::String::repeatedString ("#", filled) << juce::String::repeatedString ("-", 30 - filled)
+                          << "] " << juce::String (juce::roundToInt (fraction * 100.0)).paddedLeft (' ', 3) << "%  "
+                          << clock (left) << " left " << std::flush;
+                drawn = true;
+            }
+
+            void clear()
+            {
+                if (drawn)
+                    std::cerr << "\r" << juce::String::repeatedString (" ", 60) << "\r" << std::flush;
+                drawn = false;
+            }
+
+        private:
+            bool enabled, drawn = false;
+            double start = juce::Time::getMillisecondCounterHiRes(), lastDraw = 0.0;
+        };
+
+        /**
+            The delay time of each voice at every sample of a block, for the
+            plot. The engine reports a voice's oscillator and delay only as
+            they are after a block; the probe replays the oscillator from the
+            phase it had before the block with the settings it ran with, and
+            forms each delay as the voice does. The last delay it forms must
+            be the one the voice reports, or only the reported one is used.
+            A voice whose delay line and oscillator did not move did not run.
+        */
+        class SweepProbe
+        {
+        public:
+            explicit SweepProbe (const ChorusEngine& e) : engine (e) {}
+
+            void beforeBlock()
+            {
+                for (int v = 0; v < 2; ++v)
+                    before[v] = { engine.voice[v].line.writeIndex, engine.voice[v].lfo.phase };
+            }
+
+            template <typename Add>
+            void afterBlock (int n, Add&& add)
+            {
+                for (int v = 0; v < 2; ++v)
+                {
+                    const auto& voice = engine.voice[v];
+
+                    if (voice.line.writeIndex == before[v].writeIndex && voice.lfo.phase == before[v].phase)
+                        continue;
+
+                    replay = voice.lfo;
+                    replay.phase = before[v].phase;
+                    delays.resize ((size_t) n);
+
+                    for (auto& d : delays)
+                    {
+                        const float sweep = (voice.maxDelayMs - voice.minDelayMs) * replay.tick();
+                        d = (float) ((double) voice.minDelayMs + (double) sweep * (double) voice.depthPercent / 100.0);
+                    }
+
+                    if (replay.phase == voice.lfo.phase && delays.back() == voice.line.delayMs)
+                        for (int i = 0; i < n; ++i)
+                            add (v, i, delays[(size_t) i]);
+                    else
+                        add (v, n - 1, voice.line.delayMs);
+                }
+            }
+
+        private:
+            struct Mark { juce::int32 writeIndex = 0; float phase = 0; };
+
+            const ChorusEngine& engine;
+            Mark before[2];
+            WavetableLfo replay;
+            std::vector<float> delays = std::vector<float> ((size_t) maxBlock);
+        };
+
+        juce::String channelsName (int n) { return n == 1 ? "mono" : "stereo"; }
+
+        int render (const Options& o)
+        {
+            auto source = openInput (o.input);
+            const int ins = source->numChannels();
+            const double rate = source->sampleRate();
+
+            if (o.monoOut && ins != 1)
+                fail ("--mono-out needs a mono input; a stereo input renders stereo");
+
+            const int outs = o.monoOut ? 1 : 2;
+
+            // Outputs: distinct from each other, from the input and from the state read.
+            struct Named { juce::String path; const char* what; };
+            std::vector<Named> outputs { { o.output, "output" } };
+            if (o.plot.isNotEmpty())     outputs.push_back ({ o.plot, "plot" });
+            if (o.stateOut.isNotEmpty()) outputs.push_back ({ o.stateOut, "saved state" });
+
+            const auto cwd = juce::File::getCurrentWorkingDirectory();
+            for (size_t i = 0; i < outputs.size(); ++i)
+            {
+                const auto file = cwd.getChildFile (outputs[i].path);
+
+                if (o.input.isNotEmpty() && samePath (file, cwd.getChildFile (o.input)))
+                    fail (juce::String ("the ") + outputs[i].what + " " + quoted (outputs[i].path) + " is the input file; choose another name");
+
+                if (o.stateIn.isNotEmpty() && samePath (file, cwd.getChildFile (o.stateIn)))
+                    fail (juce::String ("the ") + outputs[i].what + " " + quoted (outputs[i].path) + " is the state file being loaded");
+
+                for (size_t j = 0; j < i; ++j)
+                    if (samePath (file, cwd.getChildFile (outputs[j].path)))
+                        fail (juce::String ("the ") + outputs[i].what + " and the " + outputs[j].what + " are the same file");
+            }
+
+            tessamune::artwork::Fonts fonts;
+            if (o.plot.isNotEmpty())
+                if (auto result = tessamune::artwork::Fonts::load (fonts); result.failed())
+                    fail ("cannot draw the plot: " + result.getErrorMessage());
+
+            // The plug-in, set up as a host sets it up.
+            Processor processor;
+            juce::AudioProcessor::BusesLayout layout;
+            layout.inputBuses.add (juce::AudioChannelSet::canonicalChannelSet (ins));
+            layout.outputBuses.add (juce::AudioChannelSet::canonicalChannelSet (outs));
+
+            if (! processor.setBusesLayout (layout))
+                fail ("the plug-in does not take " + channelsName (ins) + " in, " + channelsName (outs) + " out");
+
+            if (o.stateIn.isNotEmpty())
+                loadState (processor, o.stateIn);
+
+            if (o.depth) automate (processor, ParameterIDs::chorusDepth, *o.depth);
+            if (o.speed) automate (processor, ParameterIDs::chorusSpeed, *o.speed);
+            if (o.mix)   automate (processor, ParameterIDs::chorusMix, *o.mix);
+            if (o.stereoMode) automate (processor, ParameterIDs::stereoProc, *o.stereoMode ? 1.0f : 0.0f);
+            if (o.off)   automate (processor, ParameterIDs::chorusOn, 0.0f);
+
+            PendingFile output (o.output, "output");
+            std::unique_ptr<PendingFile> plotFile, stateFile;
+            if (o.plot.isNotEmpty())     plotFile = std::make_unique<PendingFile> (o.plot, "plot");
+            if (o.stateOut.isNotEmpty()) stateFile = std::make_unique<PendingFile> (o.stateOut, "saved state");
+
+            if (stateFile != nullptr)
+            {
+                juce::MemoryBlock state;
+                processor.getStateInformation (state);
+                stateFile->write (state.getData(), state.getSize());
+            }
+
+            std::unique_ptr<juce::AudioFormatWriter> writer;
+            {
+                auto stream = std::make_unique<juce::FileOutputStream> (output.file());
+                if (! stream->openedOk())
+                    fail ("cannot write " + quoted (o.output) + ": " + stream->getStatus().getErrorMessage());
+
+                juce::WavAudioFormat wav;
+                writer.reset (wav.createWriterFor (stream.get(), rate, (unsigned int) outs, o.bitsPerSample(), {}, 0));
+
+                if (writer == nullptr)
+                    fail ("cannot write a WAV file at " + hertz (rate) + " Hz");
+
+                stream.release();   // the writer owns it now
+            }
+
+            processor.setNonRealtime (true);
+            processor.setRateAndBufferSizeDetails (rate, o.block);
+            processor.prepareToPlay (rate, o.block);
+
+            // What the settings came to, as the plug-in reads them.
+            const bool on = plain (processor, ParameterIDs::chorusOn) >= 0.5f;
+            const bool stereo = plain (processor, ParameterIDs::stereoProc) >= 0.5f;
+            const juce::String dot (juce::CharPointer_UTF8 ("  \xc2\xb7  "));
+            const auto settings = "Depth " + knobText (plain (processor, ParameterIDs::chorusDepth)) + dot
+                                  + "Speed " + knobText (plain (processor, ParameterIDs::chorusSpeed))
+                                  + " (" + juce::String (processor.engine.speedHz.load(), 2) + " Hz)" + dot
+                                  + "Mix " + knobText (plain (processor, ParameterIDs::chorusMix)) + dot
+                                  + (stereo ? "Stereo" : "Mono") + " mode" + dot
+                                  + (o.bypass ? "host bypass" : on ? "chorus on" : "chorus off") + dot
+                                  + channelsName (ins) + " in, " + channelsName (outs) + " out" + dot
+                                  + juce::String (juce::roundToInt (rate)) + " Hz, blocks of " + juce::String (o.block);
+
+            const auto length = source->length();
+            std::unique_ptr<Plot> plot;
+            if (plotFile != nullptr)
+                plot = std::make_unique<Plot> (Plot::Setup { "Tessamune chorus" + dot + source->description(), settings, rate, length,
+                                                             ins, outs,
+                                                             o.bypass ? "host bypass: the chorus does not run"
+                                                                      : "chorus off: no voice runs" });
+
+            SweepProbe sweep (processor.engine);
+
+            juce::AudioBuffer<float> buffer (std::max (ins, outs), o.block);
+            juce::MidiBuffer midi;
+            float peakIn = 0.0f, peakOut = 0.0f;
+            Progress progress (! o.quiet && ::isatty (STDERR_FILENO) && (double) length / rate > 5.0);
+            const auto started = juce::Time::getMillisecondCounterHiRes();
+
+            for (juce::int64 position = 0; position < length;)
+            {
+                if (interrupted)
+                    fail ("interrupted; nothing was written");
+
+                const int n = (int) std::min<juce::int64> (o.block, length - position);
+                buffer.setSize (buffer.getNumChannels(), n, false, false, true);
+                buffer.clear();
+
+                if (! source->read (buffer, n))
+                    fail ("cannot read the input " + quoted (o.input) + " at " + juce::String ((double) position / rate, 2) + " s");
+
+                for (int c = 0; c < ins; ++c)
+                    peakIn = std::max (peakIn, buffer.getMagnitude (c, 0, n));
+                if (plot != nullptr)
+                    plot->addInput (buffer, position, n);
+
+                if (plot != nullptr)
+                    sweep.beforeBlock();
+
+                if (o.bypass)
+                    processor.processBlockBypassed (buffer, midi);
+                else
+                    processor.processBlock (buffer, midi);
+
+                for (int c = 0; c < outs; ++c)
+                    peakOut = std::max (peakOut, buffer.getMagnitude (c, 0, n));
+
+                if (plot != nullptr)
+                {
+                    plot->addOutput (buffer, position, n);
+
+                    sweep.afterBlock (n, [&] (int voice, int i, float ms) { plot->addDelay (voice, position + i, ms); });
+                }
+
+                if (! writer->writeFromFloatArrays (buffer.getArrayOfReadPointers(), outs, n))
+                    fail ("cannot write " + quoted (o.output) + " (is the disk full?)");
+
+                position += n;
+                progress.update ((double) position / (double) length);
+            }
+
+            processor.releaseResources();
+            const bool flushed = writer->flush();
+            writer.reset();
+            progress.clear();
+            const auto seconds = (juce::Time::getMillisecondCounterHiRes() - started) / 1000.0;
+
+            if (! flushed || output.file().getSize() < length * outs * (o.bitsPerSample() / 8))
+                fail ("cannot write " + quoted (o.output) + " (is the disk full?)");
+
+            if (plot != nullptr)
+            {
+                juce::MemoryOutputStream png;
+                juce::PNGImageFormat format;
+
+                if (! format.writeImageToStream (plot->draw (fonts.sans, fonts.sansBold), png))
+                    fail ("cannot encode the plot");
+
+                plotFile->write (png.getData(), png.getDataSize());
+            }
+
+            if (interrupted)
+                fail ("interrupted; nothing was written");
+
+            // Everything is in place: move the files to their names.
+            for (auto* pending : { &output, plotFile.get(), stateFile.get() })
+                if (pending != nullptr && ! pending->commit())
+                    fail ("cannot rename the finished file to " + quoted (pending->destination().getFullPathName())
+                          + ": " + juce::String (std::strerror (errno)));
+
+            if (! o.quiet)
+            {
+                const double audioSeconds = (double) length / rate;
+                std::cout << output.destination().getFullPathName() << ": " << juce::String (audioSeconds, 2) << " s, peak in "
+                          << decibels (peakIn) << ", peak out " << decibels (peakOut);
+                if (seconds > 0.0 && length > 0)
+                    std::cout << ", " << juce::roundToInt (audioSeconds / seconds) << "x real time";
+                std::cout << "\n";
+
+                if (o.format != Options::Format::f32 && peakOut > 1.0f)
+                    std::cout << "note: the output peaks above full scale and was clipped; --format f32 keeps it\n";
+
+                if (plotFile != nullptr)
+                    std::cout << "plot: " << plotFile->destination().getFullPathName() << "\n";
+                if (stateFile != nullptr)
+                    std::cout << "state: " << stateFile->destination().getFullPathName() << "\n";
+            }
+
+            return 0;
+        }
+    }
+
+    int run (const Options& o)
+    {
+        std::signal (SIGINT, onSignal);
+        std::signal (SIGTERM, onSignal);
+
+        try
+        {
+            return render (o);
+        }
+        catch (const Failure& failure)
+        {
+            std::cerr << "tessamune-render: " << failure.message << "\n";
+        }
+        catch (const std::bad_alloc&)
+        {
+            std::cerr << "tessamune-render: out of memory\n";
+        }
+
+        return 1;
+    }
+}
