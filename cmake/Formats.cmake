@@ -88,3 +88,12 @@ endfunction()
 tessamune_install_bundle(vst3 "${_tessamune_products}/VST3" "${TESSAMUNE_PRODUCT_NAME}.vst3" lib/vst3)
 tessamune_install_bundle(lv2 "${_tessamune_products}/LV2" "${TESSAMUNE_PRODUCT_NAME}.lv2" lib/lv2)
 install(TARGETS Tessamune_Standalone RUNTIME DESTINATION bin COMPONENT standalone)
+
+# --- Sanitizer builds --------------------------------------------------------
+# clang links the sanitizer runtimes into programs only: the modules take them
+# from the program that loads them (the host suite), so they may leave those
+# symbols undefined.
+if(TESSAMUNE_SANITIZE OR TESSAMUNE_FUZZ)
+    target_link_options(Tessamune_VST3 PRIVATE -Wl,-z,undefs)
+    target_link_options(Tessamune_LV2 PRIVATE -Wl,-z,undefs)
+endif()

@@ -16,6 +16,7 @@ if [[ "${1:-}" == "--tests" ]]; then
     packages+=(
         libgtest-dev libbenchmark-dev
         xvfb xauth               # a display for the tests that open windows
+        clang libclang-rt-14-dev # the sanitizer builds and the fuzzers
     )
 fi
 
