@@ -51,5 +51,6 @@ echo "== ThreadSanitizer: the concurrency stress test"
 tsan="$root/build-tsan"
 sanitizer_build "$tsan" -DTESSAMUNE_SANITIZE=thread
 cmake --build "$tsan" --parallel "$jobs" --target plugin_tests
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 TESSAMUNE_STRESS_SECONDS=20 \
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions="$root/tests/sanitizers/tsan.supp" \
+TESSAMUNE_STRESS_SECONDS=20 \
     with_display "$tsan/tests/plugin_tests" --gtest_filter='Concurrency.*'
