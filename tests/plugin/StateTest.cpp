@@ -275,14 +275,21 @@ TEST (State, TextIsDecodedOnlyAsWholeUtf8Characters)
         { "overlong form", "<ChorusID><PARAM id=\"chorus_mix\" value=\"2\"/>\xc0\xbc</ChorusID>", true, false },
         { "beyond U+10FFFF", "<ChorusID><PARAM id=\"chorus_mix\" value=\"2\"/>\xf4\x90\x80\x80</ChorusID>", true, false },
         { "byte 0xff", "<ChorusID><PARAM id=\"chorus_mix\" value=\"2\"/>\xff</ChorusID>", true, false },
+        { "bytes 0xff at the end", "<ChorusID><PARAM id=\"chorus_mix\" value=\"2\"/><Other id=\"x\xff\xff\xff\xff\xff", false, false },
     };
 
     for (const auto& c : cases)
     {
-        ProcessorHarness h;
-        h.set ("chorus_mix", 6.0f);
-        load (h.processor, blockOfBytes (c.text, 0, c.terminator));
-        EXPECT_EQ (h.raw ("chorus_mix"), c.accepted ? 2.0f : 6.0f) << c.name;
+        // The framework's copy of the text ends at a different place within
+        // its allocation for each length, so that reading past it shows
+        // under AddressSanitizer for one of them at least.
+        for (int padding = 0; padding < 8; ++padding)
+        {
+            ProcessorHarness h;
+            h.set ("chorus_mix", 6.0f);
+            load (h.processor, blockOfBytes (std::string ((size_t) padding, ' ') + c.text, 0, c.terminator));
+            EXPECT_EQ (h.raw ("chorus_mix"), c.accepted ? 2.0f : 6.0f) << c.name << ", padding " << padding;
+        }
     }
 }
 
