@@ -30,6 +30,10 @@ ChorusEngine::ChorusEngine (int32_t rate)
 
     setSampleRate ((uint32_t) usableRateOrFallback (rate));
     copyControlsToVoices();
+
+    // Chooses the vector code for this processor now rather than in the
+    // first block.
+    ChorusKernels::activeTarget();
 }
 
 void ChorusEngine::setSampleRate (uint32_t rate)
@@ -104,16 +108,62 @@ void ChorusEngine::processCopy (ChorusEngine&, float* const* channels, int numCh
         std::memmove (channels[c], channels[0], sizeof (float) * (size_t) numSamples);
 }
 
+namespace
+{
+    using Mix = ChorusKernels::Mix;
+
+    // Blocks are processed in pieces of at most this many samples, each pass
+    // over a piece before the next pass.
+    constexpr int pieceSize = 256;
+
+    struct Scratch
+    {
+        alignas (64) float delayed[pieceSize];                                  // pre-delay output
+        alignas (64) float delaySamples[pieceSize + ChorusKernels::maxLanes];   // the voice's delay
+    };
+
+    /** One processed channel for n samples (at most pieceSize): pre-delay,
+        voice, and the mix into `channel` (and `mirror`) as `how` says. With
+        `swept`, the voice's delays are already in s.delaySamples. */
+    void processChannel (PreDelayBuffer& preDelay, ChorusVoice& voice, float* channel, float* mirror, int n,
+                         float mix, Mix how, bool swept, Scratch& s) noexcept
+    {
+        if (swept || voice.processesInBlocks())
+        {
+            if (! swept)
+                voice.sweep (s.delaySamples, n);
+
+            preDelay.process (channel, s.delayed, n);
+            voice.readWrite (s.delaySamples, s.delayed, channel, mix, channel, mirror, n, how);
+            return;
+        }
+
+        // Any other settings: sample by sample.
+        for (int i = 0; i < n; ++i)
+        {
+            const float x = channel[i];
+            const float w = voice.processSample (preDelay.step (x));
+
+            switch (how)
+            {
+                case Mix::add:            channel[i] = w * mix + x; break;
+                case Mix::subtract:       channel[i] = x - w * mix; break;
+                case Mix::addAndSubtract: channel[i] = mix * w + x; mirror[i] = x - mix * w; break;
+            }
+        }
+    }
+}
+
+// The mix is read once per block.
+
 void ChorusEngine::processMono (ChorusEngine& e, float* const* channels, int, int numSamples) noexcept
 {
-    float* const left = channels[0];
+    const float mix = e.mix.load();
+    Scratch s;
 
-    for (int s = 0; s < numSamples; ++s)
-    {
-        const float x = left[s];
-        const float w = e.voice[0].processSample (e.preDelay[0].step (x));
-        left[s] = w * e.mix.load() + x;
-    }
+    for (int i = 0; i < numSamples; i += pieceSize)
+        processChannel (e.preDelay[0], e.voice[0], channels[0] + i, nullptr, std::min (pieceSize, numSamples - i),
+                        mix, Mix::add, false, s);
 }
 
 void ChorusEngine::processMonoToStereo (ChorusEngine& e, float* const* channels, int numChannels, int numSamples) noexcept
@@ -121,16 +171,12 @@ void ChorusEngine::processMonoToStereo (ChorusEngine& e, float* const* channels,
     if (numChannels == 1)
         return processMono (e, channels, numChannels, numSamples);
 
-    float* const left = channels[0];
-    float* const right = channels[1];
+    const float mix = e.mix.load();
+    Scratch s;
 
-    for (int s = 0; s < numSamples; ++s)
-    {
-        const float x = left[s];
-        const float w = e.voice[0].processSample (e.preDelay[0].step (x));
-        left[s] = e.mix.load() * w + x;
-        right[s] = x - e.mix.load() * w;
-    }
+    for (int i = 0; i < numSamples; i += pieceSize)
+        processChannel (e.preDelay[0], e.voice[0], channels[0] + i, channels[1] + i, std::min (pieceSize, numSamples - i),
+                        mix, Mix::addAndSubtract, false, s);
 }
 
 void ChorusEngine::processStereo (ChorusEngine& e, float* const* channels, int numChannels, int numSamples) noexcept
@@ -138,17 +184,23 @@ void ChorusEngine::processStereo (ChorusEngine& e, float* const* channels, int n
     if (numChannels == 1)
         return processMono (e, channels, numChannels, numSamples);
 
-    float* const left = channels[0];
-    float* const right = channels[1];
+    const float mix = e.mix.load();
+    Scratch s;
 
-    for (int s = 0; s < numSamples; ++s)
+    // The two sides share nothing but the mix, so each runs a piece on its
+    // own; when both voices are in the same state, one sweep serves both.
+    for (int i = 0; i < numSamples; i += pieceSize)
     {
-        const float xL = left[s];
-        const float wL = e.voice[0].processSample (e.preDelay[0].step (xL));
-        left[s] = wL * e.mix.load() + xL;
+        const int n = std::min (pieceSize, numSamples - i);
+        auto& left = e.voice[0];
+        auto& right = e.voice[1];
+        const bool together = left.processesInBlocks() && right.processesInBlocks() && left.sweepsLike (right);
 
-        const float xR = right[s];
-        const float wR = e.voice[1].processSample (e.preDelay[1].step (xR));
-        right[s] = xR - wR * e.mix.load();
+        processChannel (e.preDelay[0], left, channels[0] + i, nullptr, n, mix, Mix::add, false, s);
+
+        if (together)
+            right.followSweep (left);
+
+        processChannel (e.preDelay[1], right, channels[1] + i, nullptr, n, mix, Mix::subtract, together, s);
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dsp/ChorusKernels.h"
 #include "dsp/DelayLine.h"
 #include "dsp/WavetableLfo.h"
 
@@ -39,6 +40,42 @@ public:
     /** One step of the voice. Audio thread only, after a prepare(). */
     inline float processSample (float input) noexcept;
 
+    /** The delay time in milliseconds for an oscillator output l. */
+    float delayMsFor (float l) const noexcept
+    {
+        // The sweep is formed in float; scaling by depth and the offset in double.
+        const float sweep = (maxDelayMs - minDelayMs) * l;
+        return (float) ((double) minDelayMs + (double) sweep * (double) depthPercent / 100.0);
+    }
+
+    /*  Block processing: the same steps as processSample, sample for sample
+        and bit for bit, organised in passes. sweep() computes the delay of
+        every sample of a block from the oscillator, readWrite() then reads
+        and writes the line. It covers the settings the engine uses (plain
+        unipolar triangle, wet gain 1) whenever the delay is at least one
+        vector long; processesInBlocks() says whether they hold. */
+
+    bool processesInBlocks() const noexcept;
+
+    /** Whether the other voice's oscillator and delay go exactly the same
+        way as this one's, so that one sweep() serves both. */
+    bool sweepsLike (const ChorusVoice& other) const noexcept;
+
+    /** The delay in samples of the next n samples (n + maxLanes - 1 values
+        of room). Advances the oscillator and leaves the line's delayMs and
+        delaySamples as n calls of processSample would. */
+    void sweep (float* delaySamples, int n) noexcept;
+
+    /** Takes over the oscillator phase and the delay that another voice's
+        sweep() left, for a voice that sweepsLike() it. */
+    void followSweep (const ChorusVoice& leader) noexcept;
+
+    /** The rest of n (at least 1) steps after sweep(): input[s] is what
+        processSample would get; its result w, with the mix gain, is combined
+        with dry[s] into out0[s] (and out1[s]) as `how` says. */
+    void readWrite (const float* delaySamples, const float* input, const float* dry, float mix,
+                    float* out0, float* out1, int n, ChorusKernels::Mix how) noexcept;
+
     WavetableLfo lfo;
     DelayLine line;
     float minDelayMs = 0.0f;
@@ -54,10 +91,7 @@ public:
 inline float ChorusVoice::processSample (float x) noexcept
 {
     const float l = lfo.tick();
-
-    // The sweep is formed in float; scaling by depth and the offset in double.
-    const float sweep = (maxDelayMs - minDelayMs) * l;
-    line.delayMs = (float) ((double) minDelayMs + (double) sweep * (double) depthPercent / 100.0);
+    line.delayMs = delayMsFor (l);
     line.updateReadPosition();
 
     const auto delayWhole = (int32_t) line.delaySamples;

@@ -37,6 +37,10 @@ public:
         return data[(size_t) readIndex];
     }
 
+    /** n steps at once: output[s] is what step() would return for input[s].
+        The arrays must not overlap. Audio thread. */
+    void process (const float* input, float* output, int n) noexcept;
+
     static uint32_t lengthFor (uint32_t sampleRate, uint32_t milliseconds) noexcept
     {
         return sampleRate * milliseconds / 1000u;

@@ -1,6 +1,8 @@
 #include "dsp/WavetableLfo.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace
 {
@@ -68,4 +70,52 @@ WavetableLfo::WavetableLfo()
     for (int t = 0; t < 3; ++t)
         for (auto& value : tables[bandLimitedSawTable + t])
             value = value / largest[t];
+}
+
+int WavetableLfo::uniformSteps (float phase, float increment, float& step) noexcept
+{
+    constexpr int unlimited = std::numeric_limits<int>::max();
+
+    if (increment == 0.0f)
+    {
+        step = 0.0f;
+        return unlimited;
+    }
+
+    if (! (phase >= std::numeric_limits<float>::min()) || ! (increment > 0.0f))
+        return 0;
+
+    // The phase lies in [2^(e-1), 2^e), where floats are `spacing` apart.
+    int e = 0;
+    std::frexp (phase, &e);
+    const double spacing = std::ldexp (1.0, e - 24);
+    const double top = std::min (std::ldexp (1.0, e), (double) tableSize);
+
+    // The increment in units of the spacing (exact: a power-of-two scaling),
+    // rounded to nearest.
+    const double units = (double) increment / spacing;
+    const double below = std::floor (units);
+
+    if (units - below == 0.5)
+        return 0;
+
+    const double rounded = units - below > 0.5 ? below + 1.0 : below;
+
+    if (rounded == 0.0)
+    {
+        // Less than half a spacing: every tick leaves the phase as it is.
+        step = 0.0f;
+        return unlimited;
+    }
+
+    // A tick from p adds exactly `rounded` units while the exact sum stays
+    // below the top of the range, which p + rounded + 1 <= top (in units)
+    // guarantees. All these values are integers below 2^25.
+    const double steps = std::floor ((top / spacing - 1.0 - (double) phase / spacing) / rounded);
+
+    if (steps < 1.0)
+        return 0;
+
+    step = (float) (rounded * spacing);
+    return steps >= (double) unlimited ? unlimited : (int) steps;
 }

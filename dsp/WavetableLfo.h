@@ -44,6 +44,27 @@ public:
     /** Returns this sample's value and advances the phase. Audio thread. */
     inline float tick() noexcept;
 
+    /** The value tick() returns at a phase (0 <= at < 1024) while running. */
+    inline float valueAt (float at) const noexcept;
+
+    /** The phase after one tick from `at`: the increment added, and 1024
+        taken off once if the sum reaches it. */
+    static float advance (float at, float increment) noexcept
+    {
+        const float next = at + increment;
+        return next >= (float) tableSize ? next - (float) tableSize : next;
+    }
+
+    /** How many ticks from `phase` in a row each add exactly `step` (set
+        here), so that the phase after k of them is phase + k * step, exact
+        in float: while the sum stays within one power-of-two range and below
+        1024, each tick adds the increment rounded to that range's spacing,
+        unless the increment lies exactly halfway between two spacings (then
+        the rounding goes by the parity of the phase). Returns 0 where the
+        next tick must be taken on its own. For 0 <= phase < 1024 and
+        increment >= 0. */
+    static int uniformSteps (float phase, float increment, float& step) noexcept;
+
     /** The table that tick() reads for the current waveform settings. */
     int currentTable() const noexcept;
 
@@ -82,17 +103,19 @@ inline float WavetableLfo::tick() noexcept
     if (! running)
         return 0.0f;
 
-    const int n = (int) phase;
+    const float v = valueAt (phase);
+    phase = advance (phase, increment);
+    return v;
+}
+
+inline float WavetableLfo::valueAt (float at) const noexcept
+{
+    const int n = (int) at;
     const int next = n + 1 > tableSize - 1 ? 0 : n + 1;
-    const float frac = phase - (float) n;
+    const float frac = at - (float) n;
 
     const float* table = tables[currentTable()];
     float v = frac * table[next] + (1.0f - frac) * table[n];
-
-    phase = phase + increment;
-
-    if (phase >= (float) tableSize)
-        phase = phase - (float) tableSize;
 
     if (inverted)
         v = -v;
