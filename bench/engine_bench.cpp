@@ -5,6 +5,7 @@
 // Settings as a user would leave them: chorus on, depth 5, speed 5, mix 10
 // (depth 50 %, 2.51 Hz, wet gain 0.75), 48 kHz.
 #include "dsp/ChorusEngine.h"
+#include "dsp/ChorusKernels.h"
 #include "plugin/Parameters.h"
 #include "plugin/Processor.h"
 
@@ -108,6 +109,31 @@ namespace
     void engineSubnormal (benchmark::State& state, ChorusEngine::Routing routing, int channels)
     {
         runEngine (state, routing, channels, true);
+    }
+
+    /** The stereo routing with the vector code restricted to one instruction
+        set (the argument's bit), to compare them. */
+    void engineInstructionSet (benchmark::State& state)
+    {
+        const int64_t target = int64_t { 1 } << state.range (1);
+
+        if ((target & ChorusKernels::supportedTargets()) == 0)
+        {
+            state.SkipWithError ("not supported by this processor");
+            return;
+        }
+
+        ChorusKernels::useOnly (target);
+        state.SetLabel (ChorusKernels::activeTarget());
+        runEngine (state, ChorusEngine::processStereo, 2, false);
+        ChorusKernels::useOnly (0);
+    }
+
+    void eachInstructionSet (benchmark::internal::Benchmark* b)
+    {
+        for (int64_t t = ChorusKernels::compiledTargets(); t != 0; t &= t - 1)
+            for (int blockSize : { 64, 512 })
+                b->Args ({ blockSize, __builtin_ctzll ((unsigned long long) (t & -t)) });
     }
 
     /** A processor with the given main buses, prepared at 48 kHz, with the
@@ -214,6 +240,7 @@ BENCHMARK_CAPTURE (engineBlock, copy_stereo, ChorusEngine::processCopy, 2)->Arg 
 BENCHMARK_CAPTURE (engineBlock, mono, ChorusEngine::processMono, 1)->Arg (64)->Arg (512);
 BENCHMARK_CAPTURE (engineBlock, mono_to_stereo, ChorusEngine::processMonoToStereo, 2)->Arg (64)->Arg (512);
 BENCHMARK_CAPTURE (engineBlock, stereo, ChorusEngine::processStereo, 2)->Arg (64)->Arg (512);
+BENCHMARK (engineInstructionSet)->Apply (eachInstructionSet);
 BENCHMARK_CAPTURE (engineSubnormal, mono, ChorusEngine::processMono, 1)->Arg (512);
 BENCHMARK_CAPTURE (engineSubnormal, stereo, ChorusEngine::processStereo, 2)->Arg (512);
 BENCHMARK_CAPTURE (processorBlock, mono, 1, 1, false)->Arg (64)->Arg (512);

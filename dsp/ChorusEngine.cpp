@@ -112,33 +112,30 @@ namespace
 {
     using Mix = ChorusKernels::Mix;
 
-    // Blocks are processed in pieces of at most this many samples, each pass
-    // over a piece before the next pass.
-    constexpr int pieceSize = 256;
+    // Blocks are processed in pieces of at most this many samples: the
+    // pre-delay for a piece, then the voices.
+    constexpr int pieceSize = 512;
 
     struct Scratch
     {
-        alignas (64) float delayed[pieceSize];                                  // pre-delay output
-        alignas (64) float delaySamples[pieceSize + ChorusKernels::maxLanes];   // the voice's delay
+        alignas (64) float delayed[2][pieceSize];    // pre-delay output per channel
     };
 
     /** One processed channel for n samples (at most pieceSize): pre-delay,
-        voice, and the mix into `channel` (and `mirror`) as `how` says. With
-        `swept`, the voice's delays are already in s.delaySamples. */
+        voice, and the mix into `channel` (and `mirror`) as `how` says. */
     void processChannel (PreDelayBuffer& preDelay, ChorusVoice& voice, float* channel, float* mirror, int n,
-                         float mix, Mix how, bool swept, Scratch& s) noexcept
+                         float mix, Mix how, Scratch& s) noexcept
     {
-        if (swept || voice.processesInBlocks())
+        if (voice.processesInBlocks())
         {
-            if (! swept)
-                voice.sweep (s.delaySamples, n);
-
-            preDelay.process (channel, s.delayed, n);
-            voice.readWrite (s.delaySamples, s.delayed, channel, mix, channel, mirror, n, how);
+            preDelay.process (channel, s.delayed[0], n);
+            ChorusVoice* voices[] = { &voice };
+            const ChorusVoice::Signals signals { s.delayed[0], channel, channel, mirror, how, mix };
+            ChorusVoice::processInBlocks (voices, &signals, 1, n);
             return;
         }
 
-        // Any other settings: sample by sample.
+        // Settings the block steps do not cover: sample by sample.
         for (int i = 0; i < n; ++i)
         {
             const float x = channel[i];
@@ -163,7 +160,7 @@ void ChorusEngine::processMono (ChorusEngine& e, float* const* channels, int, in
 
     for (int i = 0; i < numSamples; i += pieceSize)
         processChannel (e.preDelay[0], e.voice[0], channels[0] + i, nullptr, std::min (pieceSize, numSamples - i),
-                        mix, Mix::add, false, s);
+                        mix, Mix::add, s);
 }
 
 void ChorusEngine::processMonoToStereo (ChorusEngine& e, float* const* channels, int numChannels, int numSamples) noexcept
@@ -176,7 +173,7 @@ void ChorusEngine::processMonoToStereo (ChorusEngine& e, float* const* channels,
 
     for (int i = 0; i < numSamples; i += pieceSize)
         processChannel (e.preDelay[0], e.voice[0], channels[0] + i, channels[1] + i, std::min (pieceSize, numSamples - i),
-                        mix, Mix::addAndSubtract, false, s);
+                        mix, Mix::addAndSubtract, s);
 }
 
 void ChorusEngine::processStereo (ChorusEngine& e, float* const* channels, int numChannels, int numSamples) noexcept
@@ -186,21 +183,29 @@ void ChorusEngine::processStereo (ChorusEngine& e, float* const* channels, int n
 
     const float mix = e.mix.load();
     Scratch s;
+    ChorusVoice* voices[] = { &e.voice[0], &e.voice[1] };
 
-    // The two sides share nothing but the mix, so each runs a piece on its
-    // own; when both voices are in the same state, one sweep serves both.
+    // The two sides share nothing but the mix. When both voices are in the
+    // same state, which is usual, one sweep serves both.
     for (int i = 0; i < numSamples; i += pieceSize)
     {
         const int n = std::min (pieceSize, numSamples - i);
-        auto& left = e.voice[0];
-        auto& right = e.voice[1];
-        const bool together = left.processesInBlocks() && right.processesInBlocks() && left.sweepsLike (right);
+        float* const left = channels[0] + i;
+        float* const right = channels[1] + i;
 
-        processChannel (e.preDelay[0], left, channels[0] + i, nullptr, n, mix, Mix::add, false, s);
+        if (voices[0]->processesInBlocks() && voices[1]->processesInBlocks() && voices[0]->sweepsLike (*voices[1]))
+        {
+            e.preDelay[0].process (left, s.delayed[0], n);
+            e.preDelay[1].process (right, s.delayed[1], n);
 
-        if (together)
-            right.followSweep (left);
-
-        processChannel (e.preDelay[1], right, channels[1] + i, nullptr, n, mix, Mix::subtract, together, s);
+            const ChorusVoice::Signals signals[] = { { s.delayed[0], left, left, nullptr, Mix::add, mix },
+                                                     { s.delayed[1], right, right, nullptr, Mix::subtract, mix } };
+            ChorusVoice::processInBlocks (voices, signals, 2, n);
+        }
+        else
+        {
+            processChannel (e.preDelay[0], *voices[0], left, nullptr, n, mix, Mix::add, s);
+            processChannel (e.preDelay[1], *voices[1], right, nullptr, n, mix, Mix::subtract, s);
+        }
     }
 }

@@ -9,6 +9,7 @@
 #include "dsp/ChorusKernels.h"
 
 #include <cmath>
+#include <iterator>
 
 HWY_BEFORE_NAMESPACE();
 namespace ChorusKernels
@@ -21,10 +22,16 @@ namespace hn = hwy::HWY_NAMESPACE;
 // rounds once) and no reciprocal estimates. The library is built with
 // -ffp-contract=off, so the compiler fuses nothing either.
 
+using DF = hn::ScalableTag<float>;
+using DI = hn::RebindToSigned<DF>;
+using VF = hn::VFromD<DF>;
+using VI = hn::VFromD<DI>;
+
 /** Widens each lane to double, applies f and rounds the result to float. */
-template <class DF, class F>
-HWY_INLINE hn::VFromD<DF> InDouble (DF df, hn::VFromD<DF> v, F f)
+template <class F>
+HWY_INLINE VF InDouble (VF v, F f)
 {
+    const DF df;
 #if HWY_TARGET == HWY_SCALAR
     const hn::Rebind<double, DF> dd;
     return hn::DemoteTo (df, f (hn::PromoteTo (dd, v)));
@@ -37,174 +44,281 @@ HWY_INLINE hn::VFromD<DF> InDouble (DF df, hn::VFromD<DF> v, F f)
 #endif
 }
 
-void Sweep (const SweepSettings& s, float phase0, float step, int numSamples, float* out)
+/** The delay in samples for a vector of oscillator phases, as
+    ChorusVoice::processSample computes it for one. */
+class Sweep
 {
-    const hn::ScalableTag<float> df;
-    const hn::RebindToSigned<decltype (df)> di;
-    const int lanes = (int) hn::Lanes (df);
-    static_assert (HWY_LANES (float) <= maxLanes, "wider than the delay allows");
-
-    const auto phaseStart = hn::Set (df, phase0);
-    const auto phaseStep = hn::Set (df, step);
-    const auto point = hn::Set (df, 1.0f / 256.0f);
-    const auto one = hn::Set (df, 1.0f);
-    const auto two = hn::Set (df, 2.0f);
-    const auto four = hn::Set (df, 4.0f);
-    const auto quarter = hn::Set (df, 256.0f);
-    const auto threeQuarters = hn::Set (df, 768.0f);
-    const auto half = hn::Set (df, 0.5f);
-    const auto range = hn::Set (df, s.rangeMs);
-    const double depth = (double) s.depthPercent;
-    const double minimum = (double) s.minDelayMs;
-    const double perMs = s.samplesPerMs;
-
-    // The triangle table's value at point i (0 to 1024, where 1024 stands
-    // for point 0) from t = i / 256; every operation here is exact.
-    const auto triangle = [&] (decltype (phaseStart) i, decltype (phaseStart) t)
+public:
+    explicit Sweep (const SweepSettings& s)
+        : range (hn::Set (df, s.rangeMs)),
+          depth ((double) s.depthPercent),
+          minimum ((double) s.minDelayMs),
+          perMs (s.samplesPerMs)
     {
-        return hn::IfThenElse (i < quarter, t, hn::IfThenElse (i < threeQuarters, two - t, t - four));
-    };
+    }
 
-    auto k = hn::Iota (df, 0.0f);
-    const auto lanesAsFloat = hn::Set (df, (float) lanes);
-
-    for (int i = 0; i < numSamples; i += lanes)
+    /** The delay in samples; `ms` receives the delay in milliseconds. */
+    HWY_INLINE VF operator() (VF phase, VF& ms) const
     {
-        // phase0 + k * step is exact for the runs the caller hands us.
-        const auto phase = phaseStart + k * phaseStep;
-        k = k + lanesAsFloat;
-
         // The oscillator: linear interpolation in the triangle table, then
-        // mapped to 0..1 (v * 0.5 + 0.5 rounds the same in float as in
-        // double: the sum is exact in double wherever the float result is
-        // not 0.5).
+        // mapped to 0..1. v * 0.5 + 0.5 rounds the same in float as in
+        // double: the sum is exact in double unless |v| < 2^-28, and then
+        // both give 0.5.
         const auto n = hn::ConvertTo (df, hn::ConvertTo (di, phase));
         const auto frac = phase - n;
         const auto t = n * point;
-        const auto next = n + one;
-        const auto v = frac * triangle (next, t + point) + (one - frac) * triangle (n, t);
+        const auto v = frac * triangle (t + point) + (one - frac) * triangle (t);
         const auto l = v * half + half;
 
         // The delay: sweep in float, depth and offset in double, then samples.
         const auto sweep = range * l;
-        const auto ms = InDouble (df, sweep, [&] (auto w)
+        ms = InDouble (sweep, [this] (auto w)
         {
             const hn::DFromV<decltype (w)> dd;
             return hn::Set (dd, minimum) + w * hn::Set (dd, depth) / hn::Set (dd, 100.0);
         });
-        const auto samples = InDouble (df, ms, [&] (auto w) { return w * hn::Set (hn::DFromV<decltype (w)>(), perMs); });
-
-        hn::StoreU (samples, df, out + i);
+        return InDouble (ms, [this] (auto w) { return w * hn::Set (hn::DFromV<decltype (w)>(), perMs); });
     }
-}
 
-namespace
-{
-    /** One sample of readWrite, for the samples after the last whole vector. */
-    inline float readWriteOne (const Line& line, int32_t position, float delaySamples, float x, float& wet)
+private:
+    // The triangle table's value at point i (0 to 1024, where 1024 stands
+    // for point 0) from t = i / 256: t up to 1, 2 - t up to 3, then t - 4.
+    // Every operation here is exact, and no two candidates tie with zeros
+    // of different signs.
+    HWY_INLINE VF triangle (VF t) const
     {
-        const auto whole = (int32_t) delaySamples;
-        const float frac = delaySamples - (float) whole;
-
-        int32_t read = position - whole;
-        if (read < 0)
-            read += line.length;
-
-        const int32_t previous = read == 0 ? line.length - 1 : read - 1;
-        const float y = frac * line.buffer[previous] + (1.0f - frac) * line.buffer[read];
-
-        const float fedBack = std::isfinite (y) ? y * line.feedbackGain : 0.0f;
-        line.buffer[position] = fedBack + x;
-        wet = 0.0f * x + y;
-        return y;
+        return hn::Max (hn::Min (t, two - t), t - four);
     }
+
+    const DF df;
+    const DI di;
+    const VF point = hn::Set (df, 1.0f / 256.0f);
+    const VF one = hn::Set (df, 1.0f);
+    const VF two = hn::Set (df, 2.0f);
+    const VF four = hn::Set (df, 4.0f);
+    const VF half = hn::Set (df, 0.5f);
+    const VF range;
+    const double depth, minimum, perMs;
+};
+
+/** Phases phase0 + k * step, one vector after another. */
+class Phases
+{
+public:
+    Phases (float phase0, float step) : start (hn::Set (df, phase0)), increment (hn::Set (df, step)) {}
+
+    HWY_INLINE VF next()
+    {
+        // Exact for the runs the caller hands over.
+        const auto phase = start + k * increment;
+        k = k + lanes;
+        return phase;
+    }
+
+private:
+    const DF df;
+    const VF start, increment;
+    VF k = hn::Iota (df, 0.0f);
+    const VF lanes = hn::Set (df, (float) hn::Lanes (df));
+};
+
+/** Lanes of two consecutive vectors (lo, then hi) picked by index, each
+    index from 0 to 2 * lanes - 1. */
+HWY_INLINE VF LookupInPair (VF lo, VF hi, VI index)
+{
+    const DF df;
+    const DI di;
+    const int lanes = (int) hn::Lanes (df);
+    const auto within = hn::IndicesFromVec (df, hn::And (index, hn::Set (di, lanes - 1)));
+    const auto fromHi = hn::RebindMask (df, index > hn::Set (di, lanes - 1));
+    return hn::IfThenElse (fromHi, hn::TableLookupLanes (hi, within), hn::TableLookupLanes (lo, within));
 }
 
-float ReadWrite (const Line& line, const float* delaySamples, const float* input, const float* dry,
-                 float mix, float* out0, float* out1, int numSamples, Mix how)
+/** The interpolated reads, the write and the output of one voice for the
+    vector of samples from offset i. */
+HWY_INLINE VF ReadWrite (const Voice& voice, int i, VI whole, VF frac, VF oneMinusFrac)
 {
-    const hn::ScalableTag<float> df;
-    const hn::RebindToSigned<decltype (df)> di;
+    const DF df;
+    const DI di;
     const int lanes = (int) hn::Lanes (df);
+    const auto laneIndex = hn::Iota (di, 0);
+    const int32_t position = voice.writeIndex + i;
 
-    float* const buffer = line.buffer;
-    const auto length = hn::Set (di, line.length);
-    const auto zeroIndex = hn::Zero (di);
-    const auto oneIndex = hn::Set (di, 1);
-    const auto feedback = hn::Set (df, line.feedbackGain);
-    const auto gain = hn::Set (df, mix);
+    // Every position read was written by an earlier vector or run: the delay
+    // is at least one vector long. As the delay changes little from one
+    // sample to the next, the positions a vector reads usually lie within
+    // two vectors of the line, starting half a vector before the first one
+    // that lane 0 reads.
+    const int32_t start = position - hn::GetLane (whole) - 1 - lanes / 2;
+    VF previous, current;
+    bool inWindow = start >= 0 && start + 2 * lanes <= voice.length;
+    VI indexInWindow;
+
+    if (inWindow)
+    {
+        indexInWindow = laneIndex + hn::Set (di, position - start - 1) - whole;
+        inWindow = hn::AllTrue (di, hn::And (indexInWindow > hn::Set (di, -1), indexInWindow < hn::Set (di, 2 * lanes - 1)));
+    }
+
+    if (inWindow)
+    {
+        const auto lo = hn::LoadU (df, voice.buffer + start);
+        const auto hi = hn::LoadU (df, voice.buffer + start + lanes);
+        previous = LookupInPair (lo, hi, indexInWindow);
+        current = LookupInPair (lo, hi, indexInWindow + hn::Set (di, 1));
+    }
+    else
+    {
+        // Anywhere in the line, wrapping at its start.
+        const auto zero = hn::Zero (di);
+        const auto length = hn::Set (di, voice.length);
+        auto read = laneIndex + hn::Set (di, position) - whole;
+        read = hn::IfThenElse (read < zero, read + length, read);
+        auto before = read - hn::Set (di, 1);
+        before = hn::IfThenElse (before < zero, before + length, before);
+        previous = hn::GatherIndex (df, voice.buffer, before);
+        current = hn::GatherIndex (df, voice.buffer, read);
+    }
+
+    const auto y = frac * previous + oneMinusFrac * current;
+
+    // A delayed sample that is not finite is not fed back.
+    const auto x = hn::LoadU (df, voice.input + i);
+    const auto fedBack = hn::IfThenElseZero (hn::IsFinite (y), y * hn::Set (df, voice.feedbackGain));
+    hn::StoreU (fedBack + x, df, voice.buffer + position);
+
+    // The line's output with wet gain 1: 0 * x + y (NaN where x is not
+    // finite, and +0 or -0 as the sum of zeros gives it).
+    const auto wet = hn::Zero (df) * x + y;
+    const auto dry = hn::LoadU (df, voice.dry + i);
+    const auto gain = hn::Set (df, voice.mix);
+
+    switch (voice.how)
+    {
+        case Mix::add:
+            hn::StoreU (wet * gain + dry, df, voice.out0 + i);
+            break;
+        case Mix::subtract:
+            hn::StoreU (dry - wet * gain, df, voice.out0 + i);
+            break;
+        case Mix::addAndSubtract:
+            hn::StoreU (gain * wet + dry, df, voice.out0 + i);
+            hn::StoreU (dry - gain * wet, df, voice.out1 + i);
+            break;
+    }
+
+    return y;
+}
+
+/** The same for one sample, for what is left after the last whole vector. */
+HWY_INLINE void ReadWriteOne (Voice& voice, int i, float delaySamples)
+{
+    const int32_t position = voice.writeIndex + i;
+    const auto whole = (int32_t) delaySamples;
+    const float frac = delaySamples - (float) whole;
+
+    int32_t read = position - whole;
+    if (read < 0)
+        read += voice.length;
+
+    const int32_t previous = read == 0 ? voice.length - 1 : read - 1;
+    const float y = frac * voice.buffer[previous] + (1.0f - frac) * voice.buffer[read];
+
+    const float x = voice.input[i];
+    const float fedBack = std::isfinite (y) ? y * voice.feedbackGain : 0.0f;
+    voice.buffer[position] = fedBack + x;
+
+    const float wet = 0.0f * x + y;
+    const float dry = voice.dry[i];
+    const float mix = voice.mix;
+
+    switch (voice.how)
+    {
+        case Mix::add:            voice.out0[i] = wet * mix + dry; break;
+        case Mix::subtract:       voice.out0[i] = dry - wet * mix; break;
+        case Mix::addAndSubtract: voice.out0[i] = mix * wet + dry; voice.out1[i] = dry - mix * wet; break;
+    }
+
+    voice.lastOutput = y;
+}
+
+template <int numVoices>
+HWY_INLINE LastDelay ProcessVoices (const SweepSettings& settings, float phase0, float step, int numSamples, Voice* voices)
+{
+    const DF df;
+    const DI di;
+    const int lanes = (int) hn::Lanes (df);
+    const Sweep sweep (settings);
+    Phases phases (phase0, step);
     const auto one = hn::Set (df, 1.0f);
-    const auto zero = hn::Zero (df);
 
-    auto position = hn::Iota (di, line.writeIndex);
-    const auto lanesAsIndex = hn::Set (di, lanes);
-
-    float last = 0.0f;
     int i = 0;
+
+    VF ms, delay;
 
     for (; i + lanes <= numSamples; i += lanes)
     {
-        const auto delay = hn::LoadU (df, delaySamples + i);
+        delay = sweep (phases.next(), ms);
         const auto whole = hn::ConvertTo (di, delay);
         const auto frac = delay - hn::ConvertTo (df, whole);
+        const auto oneMinusFrac = one - frac;
 
-        auto read = position - whole;
-        read = hn::IfThenElse (read < zeroIndex, read + length, read);
-        auto previous = read - oneIndex;
-        previous = hn::IfThenElse (previous < zeroIndex, previous + length, previous);
-        position = position + lanesAsIndex;
-
-        // Every position read was written by an earlier vector or block: the
-        // delay is at least one vector long.
-        const auto y = frac * hn::GatherIndex (df, buffer, previous) + (one - frac) * hn::GatherIndex (df, buffer, read);
-
-        const auto x = hn::LoadU (df, input + i);
-        const auto fedBack = hn::IfThenElseZero (hn::IsFinite (y), y * feedback);
-        hn::StoreU (fedBack + x, df, buffer + line.writeIndex + i);
-
-        // The line's output with wet gain 1: 0 * x + y (NaN where x is not
-        // finite, and +0 or -0 as the sum of zeros gives it).
-        const auto wet = zero * x + y;
-        const auto d = hn::LoadU (df, dry + i);
-
-        switch (how)
+        for (int v = 0; v < numVoices; ++v)
         {
-            case Mix::add:
-                hn::StoreU (wet * gain + d, df, out0 + i);
-                break;
-            case Mix::subtract:
-                hn::StoreU (d - wet * gain, df, out0 + i);
-                break;
-            case Mix::addAndSubtract:
-                hn::StoreU (gain * wet + d, df, out0 + i);
-                hn::StoreU (d - gain * wet, df, out1 + i);
-                break;
-        }
+            const auto y = ReadWrite (voices[v], i, whole, frac, oneMinusFrac);
 
-        if (i + lanes == numSamples)
-            last = hn::GetLane (hn::Reverse (df, y));
+            if (i + lanes == numSamples)
+                voices[v].lastOutput = hn::GetLane (hn::Reverse (df, y));
+        }
     }
 
-    for (; i < numSamples; ++i)
+    int last = lanes - 1;
+
+    if (i < numSamples)
     {
-        float wet = 0.0f;
-        last = readWriteOne (line, line.writeIndex + i, delaySamples[i], input[i], wet);
-        const float d = dry[i];
+        HWY_ALIGN float delays[HWY_LANES (float)];
+        delay = sweep (phases.next(), ms);
+        hn::Store (delay, df, delays);
+        last = numSamples - i - 1;
 
-        switch (how)
-        {
-            case Mix::add:            out0[i] = wet * mix + d; break;
-            case Mix::subtract:       out0[i] = d - wet * mix; break;
-            case Mix::addAndSubtract: out0[i] = mix * wet + d; out1[i] = d - mix * wet; break;
-        }
+        for (int k = 0; i < numSamples; ++i, ++k)
+            for (int v = 0; v < numVoices; ++v)
+                ReadWriteOne (voices[v], i, delays[k]);
     }
 
-    return last;
+    HWY_ALIGN float lastValues[2][HWY_LANES (float)];
+    hn::Store (ms, df, lastValues[0]);
+    hn::Store (delay, df, lastValues[1]);
+    return { lastValues[0][last], lastValues[1][last] };
 }
 
-const char* ActiveTarget()
+LastDelay Process (const SweepSettings& settings, float phase0, float step, int numSamples, Voice* voices, int numVoices)
 {
-    return hwy::TargetName (HWY_TARGET);
+    static_assert (HWY_LANES (float) <= maxLanes, "wider than the delay allows");
+
+    if (numVoices == 2)
+        return ProcessVoices<2> (settings, phase0, step, numSamples, voices);
+
+    return ProcessVoices<1> (settings, phase0, step, numSamples, voices);
+}
+
+void Delays (const SweepSettings& settings, float phase0, float step, int numSamples, float* out)
+{
+    const DF df;
+    const Sweep sweep (settings);
+    Phases phases (phase0, step);
+    const int lanes = (int) hn::Lanes (df);
+    HWY_ALIGN float delay[HWY_LANES (float)];
+
+    VF ms;
+
+    for (int i = 0; i < numSamples; i += lanes)
+    {
+        hn::Store (sweep (phases.next(), ms), df, delay);
+
+        for (int k = 0; k < lanes && i + k < numSamples; ++k)
+            out[i + k] = delay[k];
+    }
 }
 
 }  // namespace HWY_NAMESPACE
@@ -212,27 +326,113 @@ const char* ActiveTarget()
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
+#include <atomic>
+
 namespace ChorusKernels
 {
-    HWY_EXPORT (Sweep);
-    HWY_EXPORT (ReadWrite);
-    HWY_EXPORT (ActiveTarget);
-
-    void sweep (const SweepSettings& s, float phase0, float step, int numSamples, float* delaySamples) noexcept
+    namespace
     {
-        HWY_DYNAMIC_DISPATCH (Sweep) (s, phase0, step, numSamples, delaySamples);
+        // Run-time choice among the compiled kernels. Highway's own
+        // dispatch lives in its shared library, whose start-up (a timer
+        // calibration of several milliseconds) would be paid by every host
+        // that loads the plug-in; the choice here needs only the
+        // processor's feature flags.
+        struct Kernels
+        {
+            int64_t target;
+            decltype (&HWY_STATIC_DISPATCH (Process)) process;
+            decltype (&HWY_STATIC_DISPATCH (Delays)) delays;
+        };
+
+        // Best first; the last one runs on any processor.
+        const Kernels compiled[] = {
+#if HWY_TARGETS & HWY_AVX3
+            { HWY_AVX3, &N_AVX3::Process, &N_AVX3::Delays },
+#endif
+#if HWY_TARGETS & HWY_AVX2
+            { HWY_AVX2, &N_AVX2::Process, &N_AVX2::Delays },
+#endif
+#if HWY_TARGETS & HWY_SSE4
+            { HWY_SSE4, &N_SSE4::Process, &N_SSE4::Delays },
+#endif
+#if HWY_TARGETS & HWY_SSSE3
+            { HWY_SSSE3, &N_SSSE3::Process, &N_SSSE3::Delays },
+#endif
+            { HWY_STATIC_TARGET, &HWY_STATIC_DISPATCH (Process), &HWY_STATIC_DISPATCH (Delays) },
+        };
+
+        /** The instruction sets the processor and the operating system
+            support, with the same features Highway compiles each for. */
+        int64_t detectTargets() noexcept
+        {
+            __builtin_cpu_init();
+            const bool ssse3 = __builtin_cpu_supports ("ssse3");
+            const bool sse4 = ssse3 && __builtin_cpu_supports ("sse4.1") && __builtin_cpu_supports ("sse4.2")
+                           && __builtin_cpu_supports ("pclmul") && __builtin_cpu_supports ("aes");
+            const bool avx2 = sse4 && __builtin_cpu_supports ("avx") && __builtin_cpu_supports ("avx2")
+                           && __builtin_cpu_supports ("bmi") && __builtin_cpu_supports ("bmi2")
+                           && __builtin_cpu_supports ("fma") && __builtin_cpu_supports ("f16c");
+            const bool avx3 = avx2 && __builtin_cpu_supports ("avx512f") && __builtin_cpu_supports ("avx512vl")
+                           && __builtin_cpu_supports ("avx512dq") && __builtin_cpu_supports ("avx512bw");
+
+            return HWY_STATIC_TARGET | (ssse3 ? HWY_SSSE3 : 0) | (sse4 ? HWY_SSE4 : 0)
+                 | (avx2 ? HWY_AVX2 : 0) | (avx3 ? HWY_AVX3 : 0);
+        }
+
+        std::atomic<int64_t> restriction { 0 };
+        std::atomic<const Kernels*> chosen { nullptr };
+
+        const Kernels& choose() noexcept
+        {
+            const int64_t allowed = detectTargets() & (restriction.load() != 0 ? restriction.load() : ~int64_t { 0 });
+
+            for (const auto& k : compiled)
+                if ((k.target & allowed) != 0)
+                    return k;
+
+            return compiled[std::size (compiled) - 1];
+        }
+
+        /** Lock-free: whichever thread comes first makes the choice; any
+            other that races it makes the same one. */
+        const Kernels& kernels() noexcept
+        {
+            if (const auto* k = chosen.load (std::memory_order_acquire))
+                return *k;
+
+            const auto* k = &choose();
+            chosen.store (k, std::memory_order_release);
+            return *k;
+        }
     }
 
-    float readWrite (const Line& line, const float* delaySamples, const float* input, const float* dry,
-                     float mix, float* out0, float* out1, int numSamples, Mix how) noexcept
+    LastDelay process (const SweepSettings& settings, float phase0, float step, int numSamples, Voice* voices, int numVoices) noexcept
     {
-        return HWY_DYNAMIC_DISPATCH (ReadWrite) (line, delaySamples, input, dry, mix, out0, out1, numSamples, how);
+        return kernels().process (settings, phase0, step, numSamples, voices, numVoices);
     }
 
-    int64_t compiledTargets() noexcept { return HWY_TARGETS; }
-    int64_t supportedTargets() noexcept { return hwy::SupportedTargets(); }
+    void delays (const SweepSettings& settings, float phase0, float step, int numSamples, float* delaySamples) noexcept
+    {
+        kernels().delays (settings, phase0, step, numSamples, delaySamples);
+    }
+
+    int64_t compiledTargets() noexcept
+    {
+        int64_t targets = 0;
+        for (const auto& k : compiled)
+            targets |= k.target;
+        return targets;
+    }
+
+    int64_t supportedTargets() noexcept { return detectTargets(); }
     const char* targetName (int64_t target) noexcept { return hwy::TargetName (target); }
-    void useOnly (int64_t target) noexcept { hwy::SetSupportedTargetsForTest (target); }
-    const char* activeTarget() noexcept { return HWY_DYNAMIC_DISPATCH (ActiveTarget)(); }
+
+    void useOnly (int64_t target) noexcept
+    {
+        restriction.store (target);
+        chosen.store (nullptr);
+    }
+
+    const char* activeTarget() noexcept { return hwy::TargetName (kernels().target); }
 }
 #endif

@@ -63,17 +63,18 @@ bool ChorusVoice::processesInBlocks() const noexcept
                                 && lfo.phase >= 0.0f && lfo.phase < (float) WavetableLfo::tableSize;
 
     const bool settingsInRange = depthPercent >= 0.0f && depthPercent <= 100.0f
-                              && minDelayMs >= 0.0f && maxDelayMs >= minDelayMs
+                              && minDelayMs >= 0.0f && maxDelayMs >= minDelayMs && std::isfinite (maxDelayMs)
                               && line.wetGain == 1.0f && line.samplesPerMs > 0.0;
 
     if (! (plainUnipolarTriangle && oscillatorInRange && settingsInRange))
         return false;
 
-    // The delay grows with the oscillator's output (0 to 1). Each vector
-    // must read only what earlier ones wrote, and reads stay inside the line
-    // (2 is a generous bound on the output).
-    return line.delaySamplesFor (delayMsFor (0.0f)) >= (float) ChorusKernels::maxLanes
-        && line.delaySamplesFor (delayMsFor (2.0f)) < (float) (line.length - 1);
+    // The delay grows with the oscillator's output (0 to 1) from exactly
+    // minDelayMs. Each vector must read only what earlier ones wrote, and
+    // reads stay inside the line (twice the longest delay is a generous
+    // bound).
+    return line.delaySamplesFor (minDelayMs) >= (float) ChorusKernels::maxLanes
+        && 2.0 * (double) maxDelayMs * line.samplesPerMs < (double) (line.length - 2);
 }
 
 bool ChorusVoice::sweepsLike (const ChorusVoice& other) const noexcept
@@ -85,69 +86,81 @@ bool ChorusVoice::sweepsLike (const ChorusVoice& other) const noexcept
         && same (depthPercent, other.depthPercent) && same (line.samplesPerMs, other.line.samplesPerMs);
 }
 
-void ChorusVoice::sweep (float* delaySamples, int n) noexcept
+void ChorusVoice::processInBlocks (ChorusVoice* const* voices, const Signals* signals, int numVoices, int n) noexcept
 {
-    const ChorusKernels::SweepSettings settings { minDelayMs, maxDelayMs - minDelayMs, depthPercent, line.samplesPerMs };
+    const ChorusVoice& leader = *voices[0];
+    const ChorusKernels::SweepSettings settings { leader.minDelayMs, leader.maxDelayMs - leader.minDelayMs,
+                                                  leader.depthPercent, leader.line.samplesPerMs };
+    const float increment = leader.lfo.increment;
 
-    float phase = lfo.phase;
-    float lastPhase = phase;
+    ChorusKernels::Voice run[2];
+
+    for (int v = 0; v < numVoices; ++v)
+    {
+        auto& line = voices[v]->line;
+        const auto& io = signals[v];
+        run[v] = { line.buffer.data(), line.length, line.writeIndex, line.feedbackGain,
+                   io.input, io.dry, io.out0, io.out1, io.how, io.mix, 0.0f };
+    }
+
+    float phase = leader.lfo.phase;
+    ChorusKernels::LastDelay last {};
 
     for (int done = 0; done < n;)
     {
-        float step = 0.0f;
-        const int run = std::min (WavetableLfo::uniformSteps (phase, lfo.increment, step), n - done);
+        // Phases that advance by the same exact step go in one run; a tick
+        // that crosses a power of two, wraps or rounds by parity goes alone,
+        // as tick() takes it. Runs also end where a line wraps.
+        int count = n - done;
 
-        if (run > 0)
+        for (int v = 0; v < numVoices; ++v)
+            count = std::min (count, run[v].length - run[v].writeIndex);
+
+        float step = 0.0f;
+        count = WavetableLfo::uniformSteps (phase, increment, step, count);
+
+        if (count == 0)
         {
-            ChorusKernels::sweep (settings, phase, step, run, delaySamples + done);
-            lastPhase = phase + (float) (run - 1) * step;
-            phase = phase + (float) run * step;
-            done += run;
+            last = ChorusKernels::process (settings, phase, 0.0f, 1, run, numVoices);
+            phase = WavetableLfo::advance (phase, increment);
+            count = 1;
         }
         else
         {
-            // A tick that crosses a power of two or wraps, or rounds by
-            // parity: taken as tick() takes it.
-            ChorusKernels::sweep (settings, phase, 0.0f, 1, delaySamples + done);
-            lastPhase = phase;
-            phase = WavetableLfo::advance (phase, lfo.increment);
-            ++done;
+            last = ChorusKernels::process (settings, phase, step, count, run, numVoices);
+            phase = phase + (float) count * step;
         }
-    }
 
-    lfo.phase = phase;
-    line.delayMs = delayMsFor (lfo.valueAt (lastPhase));
-    line.delaySamples = line.delaySamplesFor (line.delayMs);
-}
+        for (int v = 0; v < numVoices; ++v)
+        {
+            auto& r = run[v];
+            r.writeIndex += count;
+            if (r.writeIndex == r.length)
+                r.writeIndex = 0;
 
-void ChorusVoice::followSweep (const ChorusVoice& leader) noexcept
-{
-    lfo.phase = leader.lfo.phase;
-    line.delayMs = leader.line.delayMs;
-    line.delaySamples = leader.line.delaySamples;
-}
-
-void ChorusVoice::readWrite (const float* delaySamples, const float* input, const float* dry, float mix,
-                             float* out0, float* out1, int n, ChorusKernels::Mix how) noexcept
-{
-    for (int done = 0; done < n;)
-    {
-        // The kernel writes consecutive positions: split where the line wraps.
-        const int count = std::min (n - done, line.length - line.writeIndex);
-        const ChorusKernels::Line view { line.buffer.data(), line.length, line.writeIndex, line.feedbackGain };
-
-        line.lastOutput = ChorusKernels::readWrite (view, delaySamples + done, input + done, dry + done, mix,
-                                                    out0 + done, out1 == nullptr ? nullptr : out1 + done, count, how);
-
-        line.writeIndex += count;
-        if (line.writeIndex == line.length)
-            line.writeIndex = 0;
+            r.input += count;
+            r.dry += count;
+            r.out0 += count;
+            r.out1 = r.out1 == nullptr ? nullptr : r.out1 + count;
+        }
 
         done += count;
     }
 
-    // Where the last step left the read position: its own, advanced by one.
-    line.readIndex = line.writeIndex - (int32_t) delaySamples[n - 1];
-    if (line.readIndex < 0)
-        line.readIndex += line.length;
+    // The state the last processSample would have left.
+    for (int v = 0; v < numVoices; ++v)
+    {
+        auto& voice = *voices[v];
+        auto& line = voice.line;
+        voice.lfo.phase = phase;
+        line.delayMs = last.ms;
+        line.delaySamples = last.samples;
+        line.lastOutput = run[v].lastOutput;
+        line.writeIndex = run[v].writeIndex;
+
+        // The last step's read position, advanced by one.
+        line.readIndex = line.writeIndex - (int32_t) line.delaySamples;
+        if (line.readIndex < 0)
+            line.readIndex += line.length;
+    }
 }

@@ -49,32 +49,35 @@ public:
     }
 
     /*  Block processing: the same steps as processSample, sample for sample
-        and bit for bit, organised in passes. sweep() computes the delay of
-        every sample of a block from the oscillator, readWrite() then reads
-        and writes the line. It covers the settings the engine uses (plain
-        unipolar triangle, wet gain 1) whenever the delay is at least one
-        vector long; processesInBlocks() says whether they hold. */
+        and bit for bit, organised in passes over vectors of samples. It
+        covers the settings the engine uses (plain unipolar triangle, wet
+        gain 1) whenever the delay is at least one vector long;
+        processesInBlocks() says whether they hold. */
 
     bool processesInBlocks() const noexcept;
 
     /** Whether the other voice's oscillator and delay go exactly the same
-        way as this one's, so that one sweep() serves both. */
+        way as this one's, so that one sweep serves both. */
     bool sweepsLike (const ChorusVoice& other) const noexcept;
 
-    /** The delay in samples of the next n samples (n + maxLanes - 1 values
-        of room). Advances the oscillator and leaves the line's delayMs and
-        delaySamples as n calls of processSample would. */
-    void sweep (float* delaySamples, int n) noexcept;
-
-    /** Takes over the oscillator phase and the delay that another voice's
-        sweep() left, for a voice that sweepsLike() it. */
-    void followSweep (const ChorusVoice& leader) noexcept;
-
-    /** The rest of n (at least 1) steps after sweep(): input[s] is what
+    /** One voice's signals for processInBlocks(): input[s] is what
         processSample would get; its result w, with the mix gain, is combined
-        with dry[s] into out0[s] (and out1[s]) as `how` says. */
-    void readWrite (const float* delaySamples, const float* input, const float* dry, float mix,
-                    float* out0, float* out1, int n, ChorusKernels::Mix how) noexcept;
+        with dry[s] into out0[s] (and out1[s]) as `how` says. dry may be
+        out0 or out1. */
+    struct Signals
+    {
+        const float* input;
+        const float* dry;
+        float* out0;
+        float* out1;
+        ChorusKernels::Mix how;
+        float mix;
+    };
+
+    /** n steps (at least 1) of one voice, or of two that sweepsLike() each
+        other, that processesInBlocks(): the same as n calls of
+        processSample, leaving the same state behind. */
+    static void processInBlocks (ChorusVoice* const* voices, const Signals* signals, int numVoices, int n) noexcept;
 
     WavetableLfo lfo;
     DelayLine line;

@@ -53,8 +53,8 @@ void PreDelayBuffer::process (const float* input, float* output, int n) noexcept
 
     // The ring keeps the last `length` inputs.
     const int kept = std::min (n, length);
-    copyToRing (input + (n - kept), ring, length, (int32_t) (((int64_t) readIndex + n - kept) % length), kept);
+    copyToRing (input + (n - kept), ring, length, wrap (readIndex + (n - kept)), kept);
 
-    readIndex = (int32_t) (((int64_t) readIndex + n) % length);
+    readIndex = wrap (readIndex + n);
     writeIndex = readIndex == 0 ? length - 1 : readIndex - 1;
 }

@@ -46,6 +46,12 @@ public:
         return sampleRate * milliseconds / 1000u;
     }
 
+    /** A position (at least 0) folded into the ring. */
+    int32_t wrap (int64_t position) const noexcept
+    {
+        return (int32_t) (position < length ? position : position < 2 * (int64_t) length ? position - length : position % length);
+    }
+
     int32_t length = 0;
     std::vector<float> data;
     int32_t readIndex = 0;

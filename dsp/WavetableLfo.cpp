@@ -1,7 +1,7 @@
 #include "dsp/WavetableLfo.h"
 
-#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace
@@ -72,50 +72,54 @@ WavetableLfo::WavetableLfo()
             value = value / largest[t];
 }
 
-int WavetableLfo::uniformSteps (float phase, float increment, float& step) noexcept
+int WavetableLfo::uniformSteps (float phase, float increment, float& step, int wanted) noexcept
 {
-    constexpr int unlimited = std::numeric_limits<int>::max();
-
     if (increment == 0.0f)
     {
         step = 0.0f;
-        return unlimited;
+        return wanted;
     }
 
     if (! (phase >= std::numeric_limits<float>::min()) || ! (increment > 0.0f))
         return 0;
 
-    // The phase lies in [2^(e-1), 2^e), where floats are `spacing` apart.
-    int e = 0;
-    std::frexp (phase, &e);
-    const double spacing = std::ldexp (1.0, e - 24);
-    const double top = std::min (std::ldexp (1.0, e), (double) tableSize);
+    // The phase is a whole number of units `spacing` = 2^e apart, from 2^23
+    // to 2^24 - 1 of them within its power-of-two range, whose top (at most
+    // 1024) is 2^24 units.
+    uint32_t bits = 0;
+    std::memcpy (&bits, &phase, sizeof (bits));
+    const int e = (int) (bits >> 23) - 150;
+    const uint32_t units = (bits & 0x7fffffu) | 0x800000u;
 
-    // The increment in units of the spacing (exact: a power-of-two scaling),
-    // rounded to nearest.
-    const double units = (double) increment / spacing;
-    const double below = std::floor (units);
+    // The increment in units (exact: a power-of-two scaling), rounded to
+    // nearest; exactly half way rounds by the parity of the phase.
+    const uint64_t scaleBits = (uint64_t) (1023 - e) << 52;
+    double scale = 0.0;
+    std::memcpy (&scale, &scaleBits, sizeof (scale));
+    const double increase = (double) increment * scale;
 
-    if (units - below == 0.5)
+    if (increase >= 16777216.0)
         return 0;
 
-    const double rounded = units - below > 0.5 ? below + 1.0 : below;
+    const double below = (double) (int64_t) increase;
 
-    if (rounded == 0.0)
-    {
-        // Less than half a spacing: every tick leaves the phase as it is.
-        step = 0.0f;
-        return unlimited;
-    }
+    if (increase - below == 0.5)
+        return 0;
+
+    const auto rounded = (uint32_t) (increase - below > 0.5 ? below + 1.0 : below);
+
+    step = (float) ((double) rounded / scale);
+
+    // Less than half a unit: every tick leaves the phase as it is.
+    if (rounded == 0)
+        return wanted;
 
     // A tick from p adds exactly `rounded` units while the exact sum stays
-    // below the top of the range, which p + rounded + 1 <= top (in units)
-    // guarantees. All these values are integers below 2^25.
-    const double steps = std::floor ((top / spacing - 1.0 - (double) phase / spacing) / rounded);
+    // below the top of the range, which p + rounded + 1 <= top guarantees.
+    const uint32_t room = 16777216u - 1u - units;
 
-    if (steps < 1.0)
-        return 0;
+    if ((uint64_t) wanted * rounded <= room)
+        return wanted;
 
-    step = (float) (rounded * spacing);
-    return steps >= (double) unlimited ? unlimited : (int) steps;
+    return (int) (room / rounded);
 }

@@ -55,15 +55,15 @@ public:
         return next >= (float) tableSize ? next - (float) tableSize : next;
     }
 
-    /** How many ticks from `phase` in a row each add exactly `step` (set
-        here), so that the phase after k of them is phase + k * step, exact
-        in float: while the sum stays within one power-of-two range and below
-        1024, each tick adds the increment rounded to that range's spacing,
-        unless the increment lies exactly halfway between two spacings (then
-        the rounding goes by the parity of the phase). Returns 0 where the
-        next tick must be taken on its own. For 0 <= phase < 1024 and
-        increment >= 0. */
-    static int uniformSteps (float phase, float increment, float& step) noexcept;
+    /** How many ticks from `phase` in a row, up to `wanted` (at least 1),
+        each add exactly `step` (set here), so that the phase after k of them
+        is phase + k * step, exact in float: while the sum stays within one
+        power-of-two range and below 1024, each tick adds the increment
+        rounded to that range's spacing, unless the increment lies exactly
+        halfway between two spacings (then the rounding goes by the parity
+        of the phase). Returns 0 where the next tick must be taken on its
+        own. For 0 <= phase < 1024 and increment >= 0. */
+    static int uniformSteps (float phase, float increment, float& step, int wanted) noexcept;
 
     /** The table that tick() reads for the current waveform settings. */
     int currentTable() const noexcept;

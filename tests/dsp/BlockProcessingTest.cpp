@@ -406,7 +406,9 @@ TEST (BlockProcessing, UniformStepsMatchTheTickByTickPhase)
             for (int64_t done = 0; done < cycle;)
             {
                 float step = -1.0f;
-                const int run = WavetableLfo::uniformSteps (phase, increment, step);
+                const int wanted = (int) std::min<int64_t> (cycle - done, 1 << 20);
+                const int run = WavetableLfo::uniformSteps (phase, increment, step, wanted);
+                ASSERT_LE (run, wanted);
 
                 if (run == 0)
                 {
@@ -416,17 +418,24 @@ TEST (BlockProcessing, UniformStepsMatchTheTickByTickPhase)
                 }
 
                 float serial = phase;
-                const int64_t count = std::min<int64_t> (run, cycle - done);
 
-                for (int64_t k = 1; k <= count; ++k)
+                for (int k = 1; k <= run; ++k)
                 {
                     serial = WavetableLfo::advance (serial, increment);
                     ASSERT_EQ (serial, phase + (float) k * step)
                         << rate << " Hz, " << speed << " Hz, from phase " << phase << ", tick " << k;
                 }
 
+                // The run ends only where a tick must be taken on its own.
+                if (run < wanted)
+                {
+                    float unused = 0.0f;
+                    EXPECT_EQ (WavetableLfo::uniformSteps (serial, increment, unused, 1), 0)
+                        << rate << " Hz, " << speed << " Hz, at phase " << serial;
+                }
+
                 phase = serial;
-                done += count;
+                done += run;
             }
 
             ticks += cycle;
@@ -465,7 +474,7 @@ void compareSweepAtPhases (bool everyPhase)
                     return voice.line.delaySamplesFor (voice.delayMsFor (voice.lfo.valueAt (phase)));
                 };
 
-                std::vector<float> out (4096 + ChorusKernels::maxLanes);
+                std::vector<float> out (4096);
 
                 // Consecutive floats from `from`: phases from + k * spacing, exact.
                 const auto checkRange = [&] (float from, float spacing, int64_t count)
@@ -474,7 +483,7 @@ void compareSweepAtPhases (bool everyPhase)
                     {
                         const int n = (int) std::min<int64_t> (4096, count - done);
                         const float start = from + (float) done * spacing;
-                        ChorusKernels::sweep (settings, start, spacing, n, out.data());
+                        ChorusKernels::delays (settings, start, spacing, n, out.data());
 
                         for (int k = 0; k < n; ++k)
                         {
@@ -515,7 +524,7 @@ void compareSweepAtPhases (bool everyPhase)
                     // Random phases, and tiny ones from every power of two.
                     const float phase = i % 2 == 0 ? anywhere (random)
                                                    : std::ldexp (anywhere (random) / 1024.0f, -(int) (random() % 140));
-                    ChorusKernels::sweep (settings, phase, 0.0f, 1, out.data());
+                    ChorusKernels::delays (settings, phase, 0.0f, 1, out.data());
                     ASSERT_TRUE (same (out[0], expected (phase))) << rate << " Hz, depth " << depth << ", phase " << phase;
                 }
 
