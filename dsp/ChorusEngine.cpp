@@ -96,7 +96,8 @@ void ChorusEngine::process (float* const* channels, int numChannels, int numSamp
     if (numSamples <= 0 || numChannels <= 0)
         return;
 
-    if (controlsPending.exchange (false, std::memory_order_acquire))
+    // A plain load first: most blocks bring no new controls.
+    if (controlsPending.load (std::memory_order_relaxed) && controlsPending.exchange (false, std::memory_order_acquire))
         copyControlsToVoices();
 
     routing (*this, channels, numChannels, numSamples);
@@ -112,42 +113,163 @@ namespace
 {
     using Mix = ChorusKernels::Mix;
 
-    // Blocks are processed in pieces of at most this many samples: the
-    // pre-delay for a piece, then the voices.
-    constexpr int pieceSize = 512;
-
-    struct Scratch
+    /** One processed channel: its pre-delay, its voice, and where its
+        result goes. */
+    struct Channel
     {
-        alignas (64) float delayed[2][pieceSize];    // pre-delay output per channel
+        PreDelayBuffer& preDelay;
+        ChorusVoice& voice;
+        float* samples;     // input, and output as `how` says
+        float* mirror;      // the second output of Mix::addAndSubtract
+        Mix how;
     };
 
-    /** One processed channel for n samples (at most pieceSize): pre-delay,
-        voice, and the mix into `channel` (and `mirror`) as `how` says. */
-    void processChannel (PreDelayBuffer& preDelay, ChorusVoice& voice, float* channel, float* mirror, int n,
-                         float mix, Mix how, Scratch& s) noexcept
+    /** Whether a channel's steps may run in vectors: its voice allows it,
+        and its pre-delay is longer than a vector, so that each vector reads
+        from the ring only what earlier ones kept there. */
+    bool runsInVectors (const Channel& c) noexcept
     {
-        if (voice.processesInBlocks())
+        return c.voice.processesInBlocks() && c.preDelay.length > ChorusKernels::maxLanes;
+    }
+
+    /**
+        n steps of one channel, or of two whose voices sweepsLike() each
+        other, that runsInVectors(): the same as n pre-delay steps and
+        processSample calls, in vector runs, leaving the same state behind.
+        The voice reads its input straight from the pre-delay ring and keeps
+        the dry input there.
+    */
+    void processInRuns (const Channel* channels, int numChannels, float mix, int n) noexcept
+    {
+        const ChorusVoice& leader = channels[0].voice;
+        const ChorusKernels::SweepSettings settings { leader.minDelayMs, leader.maxDelayMs - leader.minDelayMs,
+                                                      leader.depthPercent, leader.line.samplesPerMs };
+        const float increment = leader.lfo.increment;
+
+        // Step s reads pre-delay position readIndex + 1 + s and writes
+        // readIndex + s (modulo its length): the write position trails the
+        // read position by one.
+        ChorusKernels::Voice run[2];
+        int32_t ringRead[2] = {}, ringWrite[2] = {};
+
+        for (int c = 0; c < numChannels; ++c)
         {
-            preDelay.process (channel, s.delayed[0], n);
-            ChorusVoice* voices[] = { &voice };
-            const ChorusVoice::Signals signals { s.delayed[0], channel, channel, mirror, how, mix };
-            ChorusVoice::processInBlocks (voices, &signals, 1, n);
-            return;
+            auto& line = channels[c].voice.line;
+            auto& ring = channels[c].preDelay;
+            ringWrite[c] = ring.readIndex;
+            ringRead[c] = ring.readIndex + 1 == ring.length ? 0 : ring.readIndex + 1;
+
+            run[c] = { line.buffer.data(), line.length, line.writeIndex, line.feedbackGain,
+                       ring.data.data() + ringRead[c], ring.data.data() + ringWrite[c],
+                       channels[c].samples, channels[c].samples, channels[c].mirror, channels[c].how, mix, 0.0f };
         }
 
-        // Settings the block steps do not cover: sample by sample.
+        float phase = leader.lfo.phase;
+        ChorusKernels::LastDelay last {};
+
+        for (int done = 0; done < n;)
+        {
+            // Runs end where a line or a ring wraps, and where the phase
+            // stops advancing by one exact step: a tick that crosses a power
+            // of two, wraps or rounds by parity goes alone, as tick() takes it.
+            int count = n - done;
+
+            for (int c = 0; c < numChannels; ++c)
+            {
+                const int32_t ringLength = channels[c].preDelay.length;
+                count = std::min ({ count, run[c].length - run[c].writeIndex, ringLength - ringRead[c], ringLength - ringWrite[c] });
+            }
+
+            float step = 0.0f;
+            count = WavetableLfo::uniformSteps (phase, increment, step, count);
+
+            if (count == 0)
+            {
+                last = ChorusKernels::process (settings, phase, 0.0f, 1, run, numChannels);
+                phase = WavetableLfo::advance (phase, increment);
+                count = 1;
+            }
+            else
+            {
+                last = ChorusKernels::process (settings, phase, step, count, run, numChannels);
+                phase = phase + (float) count * step;
+            }
+
+            for (int c = 0; c < numChannels; ++c)
+            {
+                auto& r = run[c];
+                float* const ring = channels[c].preDelay.data.data();
+                const int32_t ringLength = channels[c].preDelay.length;
+
+                r.writeIndex += count;
+                if (r.writeIndex == r.length)
+                    r.writeIndex = 0;
+
+                ringRead[c] += count;
+                if (ringRead[c] == ringLength)
+                    ringRead[c] = 0;
+
+                ringWrite[c] += count;
+                if (ringWrite[c] == ringLength)
+                    ringWrite[c] = 0;
+
+                r.input = ring + ringRead[c];
+                r.keep = ring + ringWrite[c];
+                r.dry += count;
+                r.out0 += count;
+                r.out1 = r.out1 == nullptr ? nullptr : r.out1 + count;
+            }
+
+            done += count;
+        }
+
+        // The state the last steps would have left.
+        for (int c = 0; c < numChannels; ++c)
+        {
+            auto& ring = channels[c].preDelay;
+            ring.readIndex = ringWrite[c];
+            ring.writeIndex = ring.readIndex == 0 ? ring.length - 1 : ring.readIndex - 1;
+
+            auto& voice = channels[c].voice;
+            auto& line = voice.line;
+            voice.lfo.phase = phase;
+            line.delayMs = last.ms;
+            line.delaySamples = last.samples;
+            line.lastOutput = run[c].lastOutput;
+            line.writeIndex = run[c].writeIndex;
+
+            // The last step's read position, advanced by one.
+            line.readIndex = line.writeIndex - (int32_t) line.delaySamples;
+            if (line.readIndex < 0)
+                line.readIndex += line.length;
+        }
+    }
+
+    /** n steps of one channel, sample by sample: for settings the vector
+        runs do not cover. */
+    void processSampleBySample (const Channel& c, float mix, int n) noexcept
+    {
         for (int i = 0; i < n; ++i)
         {
-            const float x = channel[i];
-            const float w = voice.processSample (preDelay.step (x));
+            const float x = c.samples[i];
+            const float w = c.voice.processSample (c.preDelay.step (x));
 
-            switch (how)
+            switch (c.how)
             {
-                case Mix::add:            channel[i] = w * mix + x; break;
-                case Mix::subtract:       channel[i] = x - w * mix; break;
-                case Mix::addAndSubtract: channel[i] = mix * w + x; mirror[i] = x - mix * w; break;
+                case Mix::add:            c.samples[i] = w * mix + x; break;
+                case Mix::subtract:       c.samples[i] = x - w * mix; break;
+                case Mix::addAndSubtract: c.samples[i] = mix * w + x; c.mirror[i] = x - mix * w; break;
             }
         }
+    }
+
+    /** A block of one processed channel. */
+    void processChannel (const Channel& c, float mix, int numSamples) noexcept
+    {
+        if (runsInVectors (c))
+            processInRuns (&c, 1, mix, numSamples);
+        else
+            processSampleBySample (c, mix, numSamples);
     }
 }
 
@@ -155,12 +277,7 @@ namespace
 
 void ChorusEngine::processMono (ChorusEngine& e, float* const* channels, int, int numSamples) noexcept
 {
-    const float mix = e.mix.load();
-    Scratch s;
-
-    for (int i = 0; i < numSamples; i += pieceSize)
-        processChannel (e.preDelay[0], e.voice[0], channels[0] + i, nullptr, std::min (pieceSize, numSamples - i),
-                        mix, Mix::add, s);
+    processChannel ({ e.preDelay[0], e.voice[0], channels[0], nullptr, Mix::add }, e.mix.load(), numSamples);
 }
 
 void ChorusEngine::processMonoToStereo (ChorusEngine& e, float* const* channels, int numChannels, int numSamples) noexcept
@@ -168,12 +285,7 @@ void ChorusEngine::processMonoToStereo (ChorusEngine& e, float* const* channels,
     if (numChannels == 1)
         return processMono (e, channels, numChannels, numSamples);
 
-    const float mix = e.mix.load();
-    Scratch s;
-
-    for (int i = 0; i < numSamples; i += pieceSize)
-        processChannel (e.preDelay[0], e.voice[0], channels[0] + i, channels[1] + i, std::min (pieceSize, numSamples - i),
-                        mix, Mix::addAndSubtract, s);
+    processChannel ({ e.preDelay[0], e.voice[0], channels[0], channels[1], Mix::addAndSubtract }, e.mix.load(), numSamples);
 }
 
 void ChorusEngine::processStereo (ChorusEngine& e, float* const* channels, int numChannels, int numSamples) noexcept
@@ -182,30 +294,20 @@ void ChorusEngine::processStereo (ChorusEngine& e, float* const* channels, int n
         return processMono (e, channels, numChannels, numSamples);
 
     const float mix = e.mix.load();
-    Scratch s;
-    ChorusVoice* voices[] = { &e.voice[0], &e.voice[1] };
+    auto& left = e.voice[0];
+    auto& right = e.voice[1];
 
     // The two sides share nothing but the mix. When both voices are in the
     // same state, which is usual, one sweep serves both.
-    for (int i = 0; i < numSamples; i += pieceSize)
+    const Channel both[] = { { e.preDelay[0], left, channels[0], nullptr, Mix::add },
+                             { e.preDelay[1], right, channels[1], nullptr, Mix::subtract } };
+
+    if (runsInVectors (both[0]) && runsInVectors (both[1]) && left.sweepsLike (right))
     {
-        const int n = std::min (pieceSize, numSamples - i);
-        float* const left = channels[0] + i;
-        float* const right = channels[1] + i;
-
-        if (voices[0]->processesInBlocks() && voices[1]->processesInBlocks() && voices[0]->sweepsLike (*voices[1]))
-        {
-            e.preDelay[0].process (left, s.delayed[0], n);
-            e.preDelay[1].process (right, s.delayed[1], n);
-
-            const ChorusVoice::Signals signals[] = { { s.delayed[0], left, left, nullptr, Mix::add, mix },
-                                                     { s.delayed[1], right, right, nullptr, Mix::subtract, mix } };
-            ChorusVoice::processInBlocks (voices, signals, 2, n);
-        }
-        else
-        {
-            processChannel (e.preDelay[0], *voices[0], left, nullptr, n, mix, Mix::add, s);
-            processChannel (e.preDelay[1], *voices[1], right, nullptr, n, mix, Mix::subtract, s);
-        }
+        processInRuns (both, 2, mix, numSamples);
+        return;
     }
+
+    processChannel (both[0], mix, numSamples);
+    processChannel (both[1], mix, numSamples);
 }

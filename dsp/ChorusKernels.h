@@ -36,14 +36,18 @@ namespace ChorusKernels
         addAndSubtract    // out0 = mix * w + x, out1 = x - mix * w
     };
 
-    /** One voice's line and signals for a run. */
+    /** One voice's line and signals for a run. None of the arrays may pass
+        the end of its memory within the run (the caller splits runs where
+        a ring wraps). */
     struct Voice
     {
-        float* buffer;
+        float* buffer;           // the line
         int32_t length;
-        int32_t writeIndex;      // writeIndex + numSamples must not pass length
+        int32_t writeIndex;
         float feedbackGain;
-        const float* input;      // what processSample would get
+        const float* input;      // what processSample would get (from the pre-delay ring)
+        float* keep;             // where each dry sample goes (into the pre-delay ring,
+                                 // one position behind `input`)
         const float* dry;        // may be out0 or out1
         float* out0;
         float* out1;
@@ -64,7 +68,8 @@ namespace ChorusKernels
         exact in float (the caller sees to it), reading the plain unipolar
         triangle. Per sample: the delay, the interpolated read (the delay is
         at least maxLanes samples), the write of the input plus the fed-back
-        delayed sample, and the output with the line's wet gain 1. */
+        delayed sample, the output with the line's wet gain 1, and the dry
+        sample kept. */
     LastDelay process (const SweepSettings&, float phase0, float step, int numSamples, Voice* voices, int numVoices) noexcept;
 
     /** Only the delay in samples for each of those phases. */

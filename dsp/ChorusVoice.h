@@ -48,36 +48,15 @@ public:
         return (float) ((double) minDelayMs + (double) sweep * (double) depthPercent / 100.0);
     }
 
-    /*  Block processing: the same steps as processSample, sample for sample
-        and bit for bit, organised in passes over vectors of samples. It
-        covers the settings the engine uses (plain unipolar triangle, wet
-        gain 1) whenever the delay is at least one vector long;
-        processesInBlocks() says whether they hold. */
-
+    /** Whether the engine may run this voice's steps in vector runs
+        (ChorusKernels): the settings the engine gives it (plain unipolar
+        triangle, wet gain 1), a delay of at least one vector, the
+        oscillator within its limits. */
     bool processesInBlocks() const noexcept;
 
     /** Whether the other voice's oscillator and delay go exactly the same
         way as this one's, so that one sweep serves both. */
     bool sweepsLike (const ChorusVoice& other) const noexcept;
-
-    /** One voice's signals for processInBlocks(): input[s] is what
-        processSample would get; its result w, with the mix gain, is combined
-        with dry[s] into out0[s] (and out1[s]) as `how` says. dry may be
-        out0 or out1. */
-    struct Signals
-    {
-        const float* input;
-        const float* dry;
-        float* out0;
-        float* out1;
-        ChorusKernels::Mix how;
-        float mix;
-    };
-
-    /** n steps (at least 1) of one voice, or of two that sweepsLike() each
-        other, that processesInBlocks(): the same as n calls of
-        processSample, leaving the same state behind. */
-    static void processInBlocks (ChorusVoice* const* voices, const Signals* signals, int numVoices, int n) noexcept;
 
     WavetableLfo lfo;
     DelayLine line;

@@ -37,19 +37,9 @@ public:
         return data[(size_t) readIndex];
     }
 
-    /** n steps at once: output[s] is what step() would return for input[s].
-        The arrays must not overlap. Audio thread. */
-    void process (const float* input, float* output, int n) noexcept;
-
     static uint32_t lengthFor (uint32_t sampleRate, uint32_t milliseconds) noexcept
     {
         return sampleRate * milliseconds / 1000u;
-    }
-
-    /** A position (at least 0) folded into the ring. */
-    int32_t wrap (int64_t position) const noexcept
-    {
-        return (int32_t) (position < length ? position : position < 2 * (int64_t) length ? position - length : position % length);
     }
 
     int32_t length = 0;

@@ -93,10 +93,15 @@ int WavetableLfo::uniformSteps (float phase, float increment, float& step, int w
 
     // The increment in units (exact: a power-of-two scaling), rounded to
     // nearest; exactly half way rounds by the parity of the phase.
-    const uint64_t scaleBits = (uint64_t) (1023 - e) << 52;
-    double scale = 0.0;
-    std::memcpy (&scale, &scaleBits, sizeof (scale));
-    const double increase = (double) increment * scale;
+    const auto powerOfTwo = [] (int exponent)
+    {
+        const uint64_t b = (uint64_t) (1023 + exponent) << 52;
+        double d = 0.0;
+        std::memcpy (&d, &b, sizeof (d));
+        return d;
+    };
+
+    const double increase = (double) increment * powerOfTwo (-e);
 
     if (increase >= 16777216.0)
         return 0;
@@ -108,7 +113,7 @@ int WavetableLfo::uniformSteps (float phase, float increment, float& step, int w
 
     const auto rounded = (uint32_t) (increase - below > 0.5 ? below + 1.0 : below);
 
-    step = (float) ((double) rounded / scale);
+    step = (float) ((double) rounded * powerOfTwo (e));
 
     // Less than half a unit: every tick leaves the phase as it is.
     if (rounded == 0)

@@ -544,31 +544,3 @@ TEST (BlockProcessing, DISABLED_SweepMatchesThePerSampleDelayAtEveryPhase)
 {
     compareSweepAtPhases (true);
 }
-
-TEST (BlockProcessing, PreDelaySpansMatchTheSteps)
-{
-    for (uint32_t rate : { 50u, 100u, 48000u })
-    {
-        PreDelayBuffer spans (rate), steps (rate);
-        std::mt19937 random (rate);
-        float next = 0.0f;
-
-        for (int block = 0; block < 300; ++block)
-        {
-            const int n = 1 + (int) (random() % 2500);
-            std::vector<float> in ((size_t) n), out ((size_t) n);
-
-            for (auto& x : in)
-                x = next++;
-
-            spans.process (in.data(), out.data(), n);
-
-            for (int s = 0; s < n; ++s)
-                ASSERT_EQ (out[(size_t) s], steps.step (in[(size_t) s])) << rate << " Hz, block " << block << ", sample " << s;
-
-            ASSERT_EQ (spans.readIndex, steps.readIndex);
-            ASSERT_EQ (spans.writeIndex, steps.writeIndex);
-            ASSERT_EQ (spans.data, steps.data);
-        }
-    }
-}
