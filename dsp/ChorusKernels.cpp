@@ -27,21 +27,46 @@ using DI = hn::RebindToSigned<DF>;
 using VF = hn::VFromD<DF>;
 using VI = hn::VFromD<DI>;
 
-/** Widens each lane to double, applies f and rounds the result to float. */
-template <class F>
-HWY_INLINE VF InDouble (VF v, F f)
+/** Float to int, truncating, for values known to fit: Highway's ConvertTo
+    also mends overflow, which costs four more instructions per vector. */
+HWY_INLINE VI TruncateToInt (VF v)
+{
+#if HWY_TARGET == HWY_AVX3
+    return VI { _mm512_cvttps_epi32 (v.raw) };
+#elif HWY_TARGET == HWY_AVX2
+    return VI { _mm256_cvttps_epi32 (v.raw) };
+#elif HWY_TARGET == HWY_SSE4 || HWY_TARGET == HWY_SSSE3
+    return VI { _mm_cvttps_epi32 (v.raw) };
+#else
+    return hn::ConvertTo (DI(), v);
+#endif
+}
+
+/** Widens each lane to double, applies f and rounds the result to float;
+    with g, widens that again, applies g and rounds again, without putting
+    the vector together in between. */
+template <class F, class G>
+HWY_INLINE VF InDouble (VF v, F f, G g)
 {
     const DF df;
 #if HWY_TARGET == HWY_SCALAR
     const hn::Rebind<double, DF> dd;
-    return hn::DemoteTo (df, f (hn::PromoteTo (dd, v)));
+    return hn::DemoteTo (df, g (hn::PromoteTo (dd, hn::DemoteTo (df, f (hn::PromoteTo (dd, v))))));
 #else
     const hn::Half<DF> dh;
     const hn::Repartition<double, DF> dd;
-    const auto low = f (hn::PromoteTo (dd, hn::LowerHalf (dh, v)));
-    const auto high = f (hn::PromoteTo (dd, hn::UpperHalf (dh, v)));
-    return hn::Combine (df, hn::DemoteTo (dh, high), hn::DemoteTo (dh, low));
+    const auto twice = [&] (hn::VFromD<decltype (dh)> h)
+    {
+        return hn::DemoteTo (dh, g (hn::PromoteTo (dd, hn::DemoteTo (dh, f (hn::PromoteTo (dd, h))))));
+    };
+    return hn::Combine (df, twice (hn::UpperHalf (dh, v)), twice (hn::LowerHalf (dh, v)));
 #endif
+}
+
+template <class F>
+HWY_INLINE VF InDouble (VF v, F f)
+{
+    return InDouble (v, f, [] (auto w) { return w; });
 }
 
 /** The delay in samples for a vector of oscillator phases, as
@@ -51,36 +76,40 @@ class Sweep
 public:
     explicit Sweep (const SweepSettings& s)
         : range (hn::Set (df, s.rangeMs)),
-          depth ((double) s.depthPercent),
-          minimum ((double) s.minDelayMs),
+          toMs { (double) s.minDelayMs, (double) s.depthPercent },
           perMs (s.samplesPerMs)
     {
     }
 
-    /** The delay in samples; `ms` receives the delay in milliseconds. */
-    HWY_INLINE VF operator() (VF phase, VF& ms) const
+    /** The delay in samples. */
+    HWY_INLINE VF operator() (VF phase) const
+    {
+        return InDouble (sweep (phase), toMs, [this] (auto w) { return w * hn::Set (hn::DFromV<decltype (w)>(), perMs); });
+    }
+
+    /** The delay in milliseconds. */
+    HWY_INLINE VF delayMs (VF phase) const
+    {
+        return InDouble (sweep (phase), toMs);
+    }
+
+private:
+    HWY_INLINE VF sweep (VF phase) const
     {
         // The oscillator: linear interpolation in the triangle table, then
         // mapped to 0..1. v * 0.5 + 0.5 rounds the same in float as in
         // double: the sum is exact in double unless |v| < 2^-28, and then
         // both give 0.5.
-        const auto n = hn::ConvertTo (df, hn::ConvertTo (di, phase));
+        const auto n = hn::Trunc (phase);
         const auto frac = phase - n;
         const auto t = n * point;
         const auto v = frac * triangle (t + point) + (one - frac) * triangle (t);
         const auto l = v * half + half;
 
-        // The delay: sweep in float, depth and offset in double, then samples.
-        const auto sweep = range * l;
-        ms = InDouble (sweep, [this] (auto w)
-        {
-            const hn::DFromV<decltype (w)> dd;
-            return hn::Set (dd, minimum) + w * hn::Set (dd, depth) / hn::Set (dd, 100.0);
-        });
-        return InDouble (ms, [this] (auto w) { return w * hn::Set (hn::DFromV<decltype (w)>(), perMs); });
+        // The sweep is formed in float, depth and offset in double.
+        return range * l;
     }
 
-private:
     // The triangle table's value at point i (0 to 1024, where 1024 stands
     // for point 0) from t = i / 256: t up to 1, 2 - t up to 3, then t - 4.
     // Every operation here is exact, and no two candidates tie with zeros
@@ -91,14 +120,27 @@ private:
     }
 
     const DF df;
-    const DI di;
     const VF point = hn::Set (df, 1.0f / 256.0f);
     const VF one = hn::Set (df, 1.0f);
     const VF two = hn::Set (df, 2.0f);
     const VF four = hn::Set (df, 4.0f);
     const VF half = hn::Set (df, 0.5f);
+    /** Milliseconds from the sweep, in double. */
+    struct ToMs
+    {
+        double minimum, depth;
+
+        template <class V>
+        HWY_INLINE V operator() (V w) const
+        {
+            const hn::DFromV<V> dd;
+            return hn::Set (dd, minimum) + w * hn::Set (dd, depth) / hn::Set (dd, 100.0);
+        }
+    };
+
     const VF range;
-    const double depth, minimum, perMs;
+    const ToMs toMs;
+    const double perMs;
 };
 
 /** Phases phase0 + k * step, one vector after another. */
@@ -163,7 +205,8 @@ HWY_INLINE VF ReadWrite (const Voice& voice, int i, VI whole, VF frac, VF oneMin
     if (inWindow)
     {
         indexInWindow = laneIndex + hn::Set (di, position - start - 1) - whole;
-        inWindow = hn::AllTrue (di, hn::And (indexInWindow > hn::Set (di, -1), indexInWindow < hn::Set (di, 2 * lanes - 1)));
+        const hn::RebindToUnsigned<DI> du;
+        inWindow = hn::AllTrue (du, hn::BitCast (du, indexInWindow) < hn::Set (du, 2u * (uint32_t) lanes - 1u));
     }
 
     if (inWindow)
@@ -262,7 +305,6 @@ HWY_INLINE LastDelay ProcessVoices (const SweepSettings& settings, float phase0,
         voices[v] = voicesIn[v];
 
     const DF df;
-    const DI di;
     const int lanes = (int) hn::Lanes (df);
     const Sweep sweep (settings);
     Phases phases (phase0, step);
@@ -270,13 +312,14 @@ HWY_INLINE LastDelay ProcessVoices (const SweepSettings& settings, float phase0,
 
     int i = 0;
 
-    VF ms, delay;
+    VF phase = hn::Zero (df), delay = hn::Zero (df);
 
     for (; i + lanes <= numSamples; i += lanes)
     {
-        delay = sweep (phases.next(), ms);
-        const auto whole = hn::ConvertTo (di, delay);
-        const auto frac = delay - hn::ConvertTo (df, whole);
+        phase = phases.next();
+        delay = sweep (phase);
+        const auto whole = TruncateToInt (delay);
+        const auto frac = delay - hn::Trunc (delay);
         const auto oneMinusFrac = one - frac;
 
         for (int v = 0; v < numVoices; ++v)
@@ -293,7 +336,8 @@ HWY_INLINE LastDelay ProcessVoices (const SweepSettings& settings, float phase0,
     if (i < numSamples)
     {
         HWY_ALIGN float delays[HWY_LANES (float)];
-        delay = sweep (phases.next(), ms);
+        phase = phases.next();
+        delay = sweep (phase);
         hn::Store (delay, df, delays);
         last = numSamples - i - 1;
 
@@ -306,7 +350,7 @@ HWY_INLINE LastDelay ProcessVoices (const SweepSettings& settings, float phase0,
         voicesIn[v].lastOutput = voices[v].lastOutput;
 
     HWY_ALIGN float lastValues[2][HWY_LANES (float)];
-    hn::Store (ms, df, lastValues[0]);
+    hn::Store (sweep.delayMs (phase), df, lastValues[0]);
     hn::Store (delay, df, lastValues[1]);
     return { lastValues[0][last], lastValues[1][last] };
 }
@@ -329,11 +373,9 @@ void Delays (const SweepSettings& settings, float phase0, float step, int numSam
     const int lanes = (int) hn::Lanes (df);
     HWY_ALIGN float delay[HWY_LANES (float)];
 
-    VF ms;
-
     for (int i = 0; i < numSamples; i += lanes)
     {
-        hn::Store (sweep (phases.next(), ms), df, delay);
+        hn::Store (sweep (phases.next()), df, delay);
 
         for (int k = 0; k < lanes && i + k < numSamples; ++k)
             out[i + k] = delay[k];
