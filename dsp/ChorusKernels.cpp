@@ -42,31 +42,43 @@ HWY_INLINE VI TruncateToInt (VF v)
 #endif
 }
 
-/** Widens each lane to double, applies f and rounds the result to float;
-    with g, widens that again, applies g and rounds again, without putting
-    the vector together in between. */
+/** Widens each lane to double, applies f and rounds to float (into
+    `between`), widens that again, applies g and rounds again, without
+    putting the vector together in between. */
 template <class F, class G>
-HWY_INLINE VF InDouble (VF v, F f, G g)
+HWY_INLINE VF InDouble (VF v, F f, G g, VF* between = nullptr)
 {
     const DF df;
 #if HWY_TARGET == HWY_SCALAR
     const hn::Rebind<double, DF> dd;
-    return hn::DemoteTo (df, g (hn::PromoteTo (dd, hn::DemoteTo (df, f (hn::PromoteTo (dd, v))))));
+    const auto first = hn::DemoteTo (df, f (hn::PromoteTo (dd, v)));
+    if (between != nullptr)
+        *between = first;
+    return hn::DemoteTo (df, g (hn::PromoteTo (dd, first)));
 #else
     const hn::Half<DF> dh;
     const hn::Repartition<double, DF> dd;
-    const auto twice = [&] (hn::VFromD<decltype (dh)> h)
-    {
-        return hn::DemoteTo (dh, g (hn::PromoteTo (dd, hn::DemoteTo (dh, f (hn::PromoteTo (dd, h))))));
-    };
-    return hn::Combine (df, twice (hn::UpperHalf (dh, v)), twice (hn::LowerHalf (dh, v)));
+    const auto firstLow = hn::DemoteTo (dh, f (hn::PromoteTo (dd, hn::LowerHalf (dh, v))));
+    const auto firstHigh = hn::DemoteTo (dh, f (hn::PromoteTo (dd, hn::UpperHalf (dh, v))));
+    if (between != nullptr)
+        *between = hn::Combine (df, firstHigh, firstLow);
+    return hn::Combine (df, hn::DemoteTo (dh, g (hn::PromoteTo (dd, firstHigh))), hn::DemoteTo (dh, g (hn::PromoteTo (dd, firstLow))));
 #endif
 }
 
 template <class F>
 HWY_INLINE VF InDouble (VF v, F f)
 {
-    return InDouble (v, f, [] (auto w) { return w; });
+    const DF df;
+#if HWY_TARGET == HWY_SCALAR
+    const hn::Rebind<double, DF> dd;
+    return hn::DemoteTo (df, f (hn::PromoteTo (dd, v)));
+#else
+    const hn::Half<DF> dh;
+    const hn::Repartition<double, DF> dd;
+    return hn::Combine (df, hn::DemoteTo (dh, f (hn::PromoteTo (dd, hn::UpperHalf (dh, v)))),
+                        hn::DemoteTo (dh, f (hn::PromoteTo (dd, hn::LowerHalf (dh, v)))));
+#endif
 }
 
 /** The delay in samples for a vector of oscillator phases, as
@@ -81,16 +93,24 @@ public:
     {
     }
 
-    /** The delay in samples. */
-    HWY_INLINE VF operator() (VF phase) const
-    {
-        return InDouble (sweep (phase), toMs, [this] (auto w) { return w * hn::Set (hn::DFromV<decltype (w)>(), perMs); });
-    }
+    /** Whether the samples per millisecond are a float (48 at 48 kHz, not
+        44.1 at 44.1 kHz): then their product with a float delay is exact
+        in double, and rounding it to float is one float multiplication. */
+    bool samplesPerMsIsFloat() const { return (double) (float) perMs == perMs; }
 
-    /** The delay in milliseconds. */
-    HWY_INLINE VF delayMs (VF phase) const
+    /** The delay in samples; with `ms`, also in milliseconds. */
+    template <bool floatRate>
+    HWY_INLINE VF delay (VF phase, VF* ms = nullptr) const
     {
-        return InDouble (sweep (phase), toMs);
+        if (floatRate)
+        {
+            const auto milliseconds = InDouble (sweep (phase), toMs);
+            if (ms != nullptr)
+                *ms = milliseconds;
+            return milliseconds * perMsAsFloat;
+        }
+
+        return InDouble (sweep (phase), toMs, [this] (auto w) { return w * hn::Set (hn::DFromV<decltype (w)>(), perMs); }, ms);
     }
 
 private:
@@ -141,6 +161,7 @@ private:
     const VF range;
     const ToMs toMs;
     const double perMs;
+    const VF perMsAsFloat = hn::Set (df, (float) perMs);
 };
 
 /** Phases phase0 + k * step, one vector after another. */
@@ -295,7 +316,7 @@ HWY_INLINE void ReadWriteOne (Voice& voice, int i, float delaySamples)
     voice.lastOutput = y;
 }
 
-template <int numVoices>
+template <int numVoices, bool floatRate>
 HWY_INLINE LastDelay ProcessVoices (const SweepSettings& settings, float phase0, float step, int numSamples, Voice* voicesIn)
 {
     // Worked on in a local copy: the compiler then knows that the stores
@@ -312,12 +333,13 @@ HWY_INLINE LastDelay ProcessVoices (const SweepSettings& settings, float phase0,
 
     int i = 0;
 
-    VF phase = hn::Zero (df), delay = hn::Zero (df);
+    VF ms = hn::Zero (df), delay = hn::Zero (df);
 
     for (; i + lanes <= numSamples; i += lanes)
     {
-        phase = phases.next();
-        delay = sweep (phase);
+        // The last vector also gives the delay in milliseconds, which the
+        // line keeps.
+        delay = i + lanes == numSamples ? sweep.delay<floatRate> (phases.next(), &ms) : sweep.delay<floatRate> (phases.next());
         const auto whole = TruncateToInt (delay);
         const auto frac = delay - hn::Trunc (delay);
         const auto oneMinusFrac = one - frac;
@@ -336,8 +358,7 @@ HWY_INLINE LastDelay ProcessVoices (const SweepSettings& settings, float phase0,
     if (i < numSamples)
     {
         HWY_ALIGN float delays[HWY_LANES (float)];
-        phase = phases.next();
-        delay = sweep (phase);
+        delay = sweep.delay<floatRate> (phases.next(), &ms);
         hn::Store (delay, df, delays);
         last = numSamples - i - 1;
 
@@ -350,7 +371,7 @@ HWY_INLINE LastDelay ProcessVoices (const SweepSettings& settings, float phase0,
         voicesIn[v].lastOutput = voices[v].lastOutput;
 
     HWY_ALIGN float lastValues[2][HWY_LANES (float)];
-    hn::Store (sweep.delayMs (phase), df, lastValues[0]);
+    hn::Store (ms, df, lastValues[0]);
     hn::Store (delay, df, lastValues[1]);
     return { lastValues[0][last], lastValues[1][last] };
 }
@@ -359,10 +380,12 @@ LastDelay Process (const SweepSettings& settings, float phase0, float step, int 
 {
     static_assert (HWY_LANES (float) <= maxLanes, "wider than the delay allows");
 
-    if (numVoices == 2)
-        return ProcessVoices<2> (settings, phase0, step, numSamples, voices);
+    if (Sweep (settings).samplesPerMsIsFloat())
+        return numVoices == 2 ? ProcessVoices<2, true> (settings, phase0, step, numSamples, voices)
+                              : ProcessVoices<1, true> (settings, phase0, step, numSamples, voices);
 
-    return ProcessVoices<1> (settings, phase0, step, numSamples, voices);
+    return numVoices == 2 ? ProcessVoices<2, false> (settings, phase0, step, numSamples, voices)
+                          : ProcessVoices<1, false> (settings, phase0, step, numSamples, voices);
 }
 
 void Delays (const SweepSettings& settings, float phase0, float step, int numSamples, float* out)
@@ -375,7 +398,7 @@ void Delays (const SweepSettings& settings, float phase0, float step, int numSam
 
     for (int i = 0; i < numSamples; i += lanes)
     {
-        hn::Store (sweep (phases.next()), df, delay);
+        hn::Store (sweep.samplesPerMsIsFloat() ? sweep.delay<true> (phases.next()) : sweep.delay<false> (phases.next()), df, delay);
 
         for (int k = 0; k < lanes && i + k < numSamples; ++k)
             out[i + k] = delay[k];
