@@ -16,9 +16,27 @@ namespace
     {
         sum = (float) ((double) sum + term);
     }
+
+    struct Tables
+    {
+        Tables() { WavetableLfo::computeTables (values); }
+        float values[WavetableLfo::numTables][WavetableLfo::tableSize];
+    };
+
+    /** Computed when the first oscillator is constructed (thread-safe). */
+    const Tables& sharedTables()
+    {
+        static const Tables t;
+        return t;
+    }
 }
 
 WavetableLfo::WavetableLfo()
+    : tables (sharedTables().values)
+{
+}
+
+void WavetableLfo::computeTables (float (&tables)[numTables][tableSize]) noexcept
 {
     float largest[3] = {};   // band-limited saw, triangle, square
 

@@ -16,8 +16,8 @@ enum LfoWaveform : int32_t
     A low-frequency oscillator that reads precomputed single-cycle tables of
     1024 points with linear interpolation, one value per audio sample.
 
-    All tables are computed in the constructor, so tick() never evaluates a
-    trigonometric function. The owner configures the oscillator by writing
+    All tables are computed before the first oscillator is constructed, once
+    per process, so tick() never evaluates a trigonometric function. The owner configures the oscillator by writing
     its fields directly; whoever changes `frequency` or the sample rate also
     sets `increment` (see incrementFor).
 */
@@ -76,7 +76,12 @@ public:
         return (float) ((double) frequencyHz * 1024.0 / (double) (float) sampleRate);
     }
 
-    float tables[numTables][tableSize];
+    /** Fills the seven tables. */
+    static void computeTables (float (&tables)[numTables][tableSize]) noexcept;
+
+    /** The seven tables, computed once per process and shared read-only
+        by every oscillator (they are the same for all). */
+    const float (*tables)[tableSize];
     float phase = 0.0f;            // read position in table points, 0 <= phase < 1024
     bool inverted = false;
     float increment = 10.216779708862305f; // 440 Hz at 44100 Hz
