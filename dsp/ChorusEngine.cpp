@@ -1,5 +1,7 @@
 #include "dsp/ChorusEngine.h"
 
+#include "dsp/ChorusKernels.h"
+
 #include <algorithm>
 #include <cstring>
 

@@ -1,5 +1,7 @@
 #include "dsp/ChorusVoice.h"
 
+#include "dsp/ChorusKernels.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -55,26 +57,22 @@ void ChorusVoice::prepare (int32_t sampleRate)
 
 bool ChorusVoice::processesInBlocks() const noexcept
 {
-    const bool plainUnipolarTriangle = lfo.running && lfo.currentTable() == WavetableLfo::triangleTable
-                                    && lfo.unipolar == 1 && ! lfo.inverted;
-
-    // The oscillator within its limits (false for NaN too).
-    const bool oscillatorInRange = lfo.increment >= 0.0f && lfo.increment < (float) WavetableLfo::tableSize
-                                && lfo.phase >= 0.0f && lfo.phase < (float) WavetableLfo::tableSize;
-
-    const bool settingsInRange = depthPercent >= 0.0f && depthPercent <= 100.0f
-                              && minDelayMs >= 0.0f && maxDelayMs >= minDelayMs && std::isfinite (maxDelayMs)
-                              && line.wetGain == 1.0f && line.samplesPerMs > 0.0;
-
-    if (! (plainUnipolarTriangle && oscillatorInRange && settingsInRange))
+    // The plain unipolar triangle, running.
+    if (! lfo.running || lfo.waveform != Triangle || lfo.bandLimited != 0 || lfo.unipolar != 1 || lfo.inverted)
         return false;
 
-    // The delay grows with the oscillator's output (0 to 1) from exactly
-    // minDelayMs. Each vector must read only what earlier ones wrote, and
-    // reads stay inside the line (twice the longest delay is a generous
-    // bound).
-    return line.delaySamplesFor (minDelayMs) >= (float) ChorusKernels::maxLanes
-        && 2.0 * (double) maxDelayMs * line.samplesPerMs < (double) (line.length - 2);
+    // The oscillator and the settings within their limits (each comparison
+    // false for NaN), the wet gain 1. The delay grows with the oscillator's
+    // output (0 to 1) from exactly minDelayMs: each vector must read only
+    // what earlier ones wrote, and reads stay inside the line (twice the
+    // longest delay is a generous bound).
+    const float size = (float) WavetableLfo::tableSize;
+    return (lfo.increment >= 0.0f) & (lfo.increment < size) & (lfo.phase >= 0.0f) & (lfo.phase < size)
+         & (depthPercent >= 0.0f) & (depthPercent <= 100.0f)
+         & (minDelayMs >= 0.0f) & (maxDelayMs >= minDelayMs)
+         & (line.wetGain == 1.0f)
+         & (line.delaySamplesFor (minDelayMs) >= (float) ChorusKernels::maxLanes)
+         & (2.0 * (double) maxDelayMs * line.samplesPerMs < (double) (line.length - 2));
 }
 
 bool ChorusVoice::sweepsLike (const ChorusVoice& other) const noexcept

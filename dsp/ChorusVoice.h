@@ -1,6 +1,5 @@
 #pragma once
 
-#include "dsp/ChorusKernels.h"
 #include "dsp/DelayLine.h"
 #include "dsp/WavetableLfo.h"
 

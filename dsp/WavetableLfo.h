@@ -16,10 +16,11 @@ enum LfoWaveform : int32_t
     A low-frequency oscillator that reads precomputed single-cycle tables of
     1024 points with linear interpolation, one value per audio sample.
 
-    All tables are computed before the first oscillator is constructed, once
-    per process, so tick() never evaluates a trigonometric function. The owner configures the oscillator by writing
-    its fields directly; whoever changes `frequency` or the sample rate also
-    sets `increment` (see incrementFor).
+    The tables are computed once per process, when the first oscillator is
+    constructed, so tick() never evaluates a trigonometric function. The
+    owner configures the oscillator by writing its fields directly; whoever
+    changes `frequency` or the sample rate also sets `increment` (see
+    incrementFor).
 */
 class WavetableLfo
 {
