@@ -127,11 +127,12 @@ namespace
     };
 
     /** Whether a channel's steps may run in vectors: its voice allows it,
-        and its pre-delay is longer than a vector, so that each vector reads
-        from the ring only what earlier ones kept there. */
+        and its pre-delay ring has at least two positions, so that a step
+        reads another position than the one it writes (the kernel reads
+        each input before it keeps the dry sample). */
     bool runsInVectors (const Channel& c) noexcept
     {
-        return c.voice.processesInBlocks() && c.preDelay.length > ChorusKernels::maxLanes;
+        return c.voice.processesInBlocks() && c.preDelay.length > 1;
     }
 
     /**
@@ -149,8 +150,8 @@ namespace
         const float increment = leader.lfo.increment;
 
         // Step s reads pre-delay position readIndex + 1 + s and writes
-        // readIndex + s (modulo its length): the write position trails the
-        // read position by one.
+        // readIndex + s (modulo its length): the ring's write position
+        // always trails its read position by one.
         ChorusKernels::Voice run[2];
         int32_t ringRead[2] = {}, ringWrite[2] = {};
 
