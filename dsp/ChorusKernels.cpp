@@ -334,12 +334,23 @@ HWY_INLINE LastDelay ProcessVoices (const SweepSettings& settings, float phase0,
     int i = 0;
 
     VF ms = hn::Zero (df), delay = hn::Zero (df);
+    VF nextMs = ms, nextDelay = delay;
+
+    // Each vector's delay is computed one vector ahead, so that its long
+    // chain of operations overlaps the reads and writes before it.
+    if (lanes <= numSamples)
+        nextDelay = sweep.delay<floatRate> (phases.next(), &nextMs);
 
     for (; i + lanes <= numSamples; i += lanes)
     {
         // The last vector also gives the delay in milliseconds, which the
         // line keeps.
-        delay = i + lanes == numSamples ? sweep.delay<floatRate> (phases.next(), &ms) : sweep.delay<floatRate> (phases.next());
+        delay = nextDelay;
+        ms = nextMs;
+
+        if (i + 2 * lanes <= numSamples)
+            nextDelay = sweep.delay<floatRate> (phases.next(), &nextMs);
+
         const auto whole = TruncateToInt (delay);
         const auto frac = delay - hn::Trunc (delay);
         const auto oneMinusFrac = one - frac;

@@ -448,9 +448,10 @@ TEST (BlockProcessing, UniformStepsMatchTheTickByTickPhase)
 /**
     The sweep for single phases against the per-sample delay computation:
     every table point, every phase in [256, 512) at one rate and depth, and
-    a spread of random phases, at several depths and rates. `everyPhase` checks every float
-    phase from 0 to 1024 instead, at 48 kHz and full depth (about 1.1e9
-    phases per instruction set, for a manual run).
+    a spread of random phases, at several depths and rates. `everyPhase`
+    checks every float phase from 0 to 1024 instead, at 44.1 and 48 kHz and
+    full depth (about 1.1e9 phases per rate and instruction set, for a
+    manual run).
 */
 void compareSweepAtPhases (bool everyPhase)
 {
@@ -496,9 +497,11 @@ void compareSweepAtPhases (bool everyPhase)
 
                 if (everyPhase)
                 {
-                    // The phase decides the oscillator's output; one rate
-                    // and the full depth map every output to a delay.
-                    if (rate != 48000 || depth != 100.0f)
+                    // The phase decides the oscillator's output; at full
+                    // depth every output maps to its own delay. 48 kHz takes
+                    // the float multiplication for the samples, 44.1 kHz the
+                    // double one.
+                    if ((rate != 48000 && rate != 44100) || depth != 100.0f)
                         continue;
 
                     // Subnormal phases, then each power-of-two range up to 1024.
