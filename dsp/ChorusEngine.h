@@ -11,6 +11,12 @@
     voice sweeping 5 to 30 ms, mixed into the dry signal by a routing function
     chosen from the channel layout. Blocks are processed in place.
 
+    The routings give, sample for sample and to the last bit, what the
+    per-sample steps (PreDelayBuffer::step, ChorusVoice::processSample) give,
+    but run them in vector runs wherever the settings allow (ChorusKernels),
+    with one sweep for both voices while they are in the same state. The mix
+    is read once per block.
+
     Threads: the control values (`mix`, `depthPercent`, `speedHz`,
     `feedbackPercent`) may be stored from any thread. applyControls() may be
     called from any thread; it hands the values over to the audio thread,

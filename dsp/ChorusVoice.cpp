@@ -1,5 +1,10 @@
 #include "dsp/ChorusVoice.h"
 
+#include "dsp/ChorusKernels.h"
+
+#include <algorithm>
+#include <cstring>
+
 ChorusVoice::ChorusVoice()
 {
     lfo.frequency = 0.0f;
@@ -48,4 +53,33 @@ void ChorusVoice::prepare (int32_t sampleRate)
     line.update();
 
     lfo.running = true;
+}
+
+bool ChorusVoice::processesInBlocks() const noexcept
+{
+    // The plain unipolar triangle, running.
+    if (! lfo.running || lfo.waveform != Triangle || lfo.bandLimited != 0 || lfo.unipolar != 1 || lfo.inverted)
+        return false;
+
+    // The oscillator and the settings within their limits (each comparison
+    // false for NaN), the wet gain 1. The delay grows with the oscillator's
+    // output (0 to 1) from exactly minDelayMs: each vector must read only
+    // what earlier ones wrote, and reads stay inside the line (twice the
+    // longest delay is a generous bound).
+    const float size = (float) WavetableLfo::tableSize;
+    return (lfo.increment >= 0.0f) & (lfo.increment < size) & (lfo.phase >= 0.0f) & (lfo.phase < size)
+         & (depthPercent >= 0.0f) & (depthPercent <= 100.0f)
+         & (minDelayMs >= 0.0f) & (maxDelayMs >= minDelayMs)
+         & (line.wetGain == 1.0f)
+         & (line.delaySamplesFor (minDelayMs) >= (float) ChorusKernels::maxLanes)
+         & (2.0 * (double) maxDelayMs * line.samplesPerMs < (double) (line.length - 2));
+}
+
+bool ChorusVoice::sweepsLike (const ChorusVoice& other) const noexcept
+{
+    const auto same = [] (const auto& a, const auto& b) { return std::memcmp (&a, &b, sizeof (a)) == 0; };
+
+    return same (lfo.phase, other.lfo.phase) && same (lfo.increment, other.lfo.increment)
+        && same (minDelayMs, other.minDelayMs) && same (maxDelayMs, other.maxDelayMs)
+        && same (depthPercent, other.depthPercent) && same (line.samplesPerMs, other.line.samplesPerMs);
 }

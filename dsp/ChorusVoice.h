@@ -39,6 +39,24 @@ public:
     /** One step of the voice. Audio thread only, after a prepare(). */
     inline float processSample (float input) noexcept;
 
+    /** The delay time in milliseconds for an oscillator output l. */
+    float delayMsFor (float l) const noexcept
+    {
+        // The sweep is formed in float; scaling by depth and the offset in double.
+        const float sweep = (maxDelayMs - minDelayMs) * l;
+        return (float) ((double) minDelayMs + (double) sweep * (double) depthPercent / 100.0);
+    }
+
+    /** Whether the engine may run this voice's steps in vector runs
+        (ChorusKernels): the settings the engine gives it (plain unipolar
+        triangle, wet gain 1), a delay of at least one vector, the
+        oscillator within its limits. */
+    bool processesInBlocks() const noexcept;
+
+    /** Whether the other voice's oscillator and delay go exactly the same
+        way as this one's, so that one sweep serves both. */
+    bool sweepsLike (const ChorusVoice& other) const noexcept;
+
     WavetableLfo lfo;
     DelayLine line;
     float minDelayMs = 0.0f;
@@ -54,10 +72,7 @@ public:
 inline float ChorusVoice::processSample (float x) noexcept
 {
     const float l = lfo.tick();
-
-    // The sweep is formed in float; scaling by depth and the offset in double.
-    const float sweep = (maxDelayMs - minDelayMs) * l;
-    line.delayMs = (float) ((double) minDelayMs + (double) sweep * (double) depthPercent / 100.0);
+    line.delayMs = delayMsFor (l);
     line.updateReadPosition();
 
     const auto delayWhole = (int32_t) line.delaySamples;

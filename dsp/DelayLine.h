@@ -31,11 +31,17 @@ public:
         when update() runs. */
     void updateReadPosition() noexcept
     {
-        delaySamples = (float) (samplesPerMs * (double) delayMs);
+        delaySamples = delaySamplesFor (delayMs);
         readIndex = writeIndex - (int32_t) delaySamples;
 
         if (readIndex < 0)
             readIndex += length;
+    }
+
+    /** The delay in samples for a delay in milliseconds. */
+    float delaySamplesFor (float milliseconds) const noexcept
+    {
+        return (float) (samplesPerMs * (double) milliseconds);
     }
 
     float delayMs = 0.0f;

@@ -7,6 +7,7 @@ packages=(
     g++ cmake ninja-build pkg-config
     juce-modules-source          # the plug-in framework (JUCE 7) and its -dev dependencies
     libreaderwriterqueue-dev     # the lock-free queue between parameter and audio threads
+    libhwy-dev                   # Highway: the signal path's vector code, chosen at run time
     lv2-dev
     libflac-dev libvorbis-dev libogg-dev   # the renderer reads FLAC and Ogg Vorbis
     fonts-dejavu-core            # lettering of the renderer's plots and of the artwork

@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# CPU per frame of Tessamune's LV2 against other chorus plug-ins that Debian
+# packages, measured side by side with lv2host (../shared/tools/lv2host):
+# 48 kHz, stereo, Tessamune with chorus on, depth 5, speed 5, mix 10, the
+# peers with the settings in lv2host's peers/peers.tsv. Each run is one
+# lv2host process with every plug-in, timed passes interleaved; the table
+# gives the median over runs of each plug-in's median per-pass ratio to the
+# floor chorus (lv2host's plain C reference, first line of peers.tsv).
+#
+#   bench/compare_peers.sh [RUNS]          (default 3 runs per block size)
+#
+# Environment: BUILD_DIR (default build-test; Tessamune's LV2 is built there
+# and lv2host in $BUILD_DIR/lv2host), LV2HOST_SRC (default
+# ../shared/tools/lv2host), BLOCKS (default "512 64"), SECONDS_AUDIO (per
+# pass, default 2), REPEAT (timed passes per run, default 21).
+#
+# Installs the peers (calf-plugins fomp guitarix-lv2 swh-lv2 mda-lv2) and
+# lv2host's build dependencies with apt-get if they are missing. The figures
+# are only as good as the machine is quiet: the busy fraction of each run is
+# printed (about 0.5 with lv2host alone on two cores).
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+runs=${1:-3}
+build=${BUILD_DIR:-$repo/build-test}
+case $build in /*) ;; *) build=$repo/$build ;; esac
+src=${LV2HOST_SRC:-$repo/../shared/tools/lv2host}
+blocks=${BLOCKS:-512 64}
+uri=https://quorvellin.com/plugins/tessamune
+settings="chorus_on=1 chorus_depth=5 chorus_speed=5 chorus_mix=10"
+
+peers=(calf-plugins fomp guitarix-lv2 swh-lv2 mda-lv2)
+tools=(liblilv-dev libsndfile1-dev lv2-dev pkg-config make gcc)
+missing=()
+for p in "${peers[@]}" "${tools[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+if [[ ${#missing[@]} -gt 0 ]]; then
+    sudo=()
+    [[ $(id -u) -eq 0 ]] || sudo=(sudo)
+    echo "installing ${missing[*]}" >&2
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# lv2host and its floor bundle, built from a copy (the source may be read-only).
+host=$build/lv2host
+mkdir -p "$build"
+rm -rf "$host"
+cp -r "$src" "$host"
+make -C "$host" -s >/dev/null
+
+# Tessamune's LV2.
+if [[ ! -f $build/CMakeCache.txt ]]; then
+    cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+cmake --build "$build" --target Tessamune_LV2 -j2 >/dev/null
+bundles=$build/Tessamune_artefacts/Release/LV2
+
+export LV2_PATH=$host/floor/bundles:$bundles:/usr/lib/lv2
+
+# The configurations: peers.tsv's (without those not installed here), then
+# Tessamune processing two channels and processing one into two.
+table=$host/peers/peers.tsv
+{
+    head -n 1 "$table"
+    grep -v '^#' "$table" | while IFS=$'\t' read -r label puri rest; do
+        if "$host/lv2host" info "$puri" >/dev/null 2>&1; then
+            printf '%s\t%s\t%s\n' "$label" "$puri" "$rest"
+        else
+            echo "skipping $label: $puri is not installed" >&2
+        fi
+    done
+    printf 'tessamune-stereo\t%s\t%s stereo_proc=1\n' "$uri" "$settings"
+    printf 'tessamune-mono-to-stereo\t%s\t%s stereo_proc=0\n' "$uri" "$settings"
+} >"$table.new"
+mv "$table.new" "$table"
+
+out=$build/compare_peers.tsv
+rm -rf "$out" "$out.d"
+echo "machine load before: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
+SECONDS_AUDIO=${SECONDS_AUDIO:-2} REPEAT=${REPEAT:-21} \
+    "$host/peers/run_inproc.sh" "$out" "$runs" $blocks
+
+python3 - "$out" $blocks <<'EOF'
+import collections, statistics, sys
+
+path, blocks = sys.argv[1], [int(b) for b in sys.argv[2:]]
+ratio = collections.defaultdict(list)
+ns = collections.defaultdict(list)
+busy = []
+order = []
+for line in open(path):
+    f = line.rstrip("\n").split("\t")
+    d = dict(x.split("=", 1) for x in f[3:] if "=" in x)
+    label, block = f[1], int(d["block"])
+    if label not in order:
+        order.append(label)
+    ratio[label, block].append(float(d["ratio_to_first_med"]))
+    ns[label, block].append(float(d["cpu_ns_med"]))
+    busy.append(float(d.get("busy", "nan")))
+
+print("\n| plug-in | " + " | ".join(f"block {b}: × floor (ns/frame)" for b in blocks) + " |")
+print("|---|" + "---|" * len(blocks))
+for label in order:
+    cells = []
+    for b in blocks:
+        r, n = ratio.get((label, b)), ns.get((label, b))
+        cells.append(f"{statistics.median(r):.2f}× ({statistics.median(n):.2f})" if r else "–")
+    print(f"| {label} | " + " | ".join(cells) + " |")
+print(f"\nmedian of {len(set(order))} configurations over the runs; machine busy fraction median "
+      f"{statistics.median(busy):.2f} (about 0.5 is lv2host alone on two cores)")
+EOF
