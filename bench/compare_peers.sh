@@ -14,10 +14,10 @@
 # ../shared/tools/lv2host), BLOCKS (default "512 64"), SECONDS_AUDIO (per
 # pass, default 2), REPEAT (timed passes per run, default 21).
 #
-# Installs the peers (calf-plugins fomp guitarix-lv2 swh-lv2 mda-lv2) and
-# lv2host's build dependencies with apt-get if they are missing. The figures
-# are only as good as the machine is quiet: the busy fraction of each run is
-# printed (about 0.5 with lv2host alone on two cores).
+# Installs the peers (calf-plugins fomp guitarix-lv2 swh-lv2 mda-lv2),
+# lv2host's build dependencies and python3 with apt-get if they are missing.
+# The figures are only as good as the machine is quiet: the busy fraction of
+# each run is printed (about 0.5 with lv2host alone on two cores).
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -30,7 +30,7 @@ uri=https://quorvellin.com/plugins/tessamune
 settings="chorus_on=1 chorus_depth=5 chorus_speed=5 chorus_mix=10"
 
 peers=(calf-plugins fomp guitarix-lv2 swh-lv2 mda-lv2)
-tools=(liblilv-dev libsndfile1-dev lv2-dev pkg-config make gcc)
+tools=(liblilv-dev libsndfile1-dev lv2-dev pkg-config make gcc python3)
 missing=()
 for p in "${peers[@]}" "${tools[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
