@@ -5,6 +5,7 @@
 #include "plugin/Processor.h"
 
 #include <cmath>
+#include <cstring>
 #include <optional>
 
 namespace
@@ -149,12 +150,27 @@ namespace
         return i;
     }
 
-    // Whether a processing instruction ("<?...?>") follows the start of the
-    // root element. The framework's XML reader loops for ever on one that is
-    // followed by text inside an element, and our documents never hold one
-    // there (a declaration before the root is fine).
-    bool hasProcessingInstructionInside (const char* text, size_t size)
+    // Markup that the framework's XML reader mishandles, none of which our
+    // documents hold:
+    // - a processing instruction ("<?...?>") after the start of the root
+    //   element: followed by text inside an element, it makes the reader loop
+    //   for ever (a declaration before the root is fine);
+    // - a document type declaration, or any "<!" other than a comment or a
+    //   CDATA section: it can declare entities, whose expansions the reader
+    //   parses again, past every check made here, and without limit;
+    // - text that does not end with the closing ">" of an element (a block cut
+    //   short): it can end inside a character reference, which the reader
+    //   steps past the end of its copy of the text.
+    bool holdsMarkupTheReaderMishandles (const char* text, size_t size)
     {
+        size_t end = size;
+
+        while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\r' || text[end - 1] == '\n'))
+            --end;
+
+        if (end == 0 || text[end - 1] != '>')
+            return true;
+
         bool insideRoot = false;
 
         for (size_t i = 0; i + 1 < size; ++i)
@@ -167,7 +183,16 @@ namespace
                 if (insideRoot)
                     return true;
             }
-            else if (text[i + 1] != '!')
+            else if (text[i + 1] == '!')
+            {
+                const auto rest = size - i;
+                const bool isComment = rest >= 4 && std::memcmp (text + i, "<!--", 4) == 0;
+                const bool isCdata = rest >= 9 && std::memcmp (text + i, "<![CDATA[", 9) == 0;
+
+                if (! isComment && ! isCdata)
+                    return true;
+            }
+            else
             {
                 insideRoot = true;
             }
@@ -271,7 +296,7 @@ std::unique_ptr<juce::XmlElement> StateBlock::read (const void* data, int sizeIn
     const auto textSize = wholeUtf8Prefix (text, (size_t) std::min (length, sizeInBytes - 8));
 
     if (! textSize.has_value() || *textSize == 0 || nestsDeeperThan (text, *textSize, maxNesting)
-        || hasProcessingInstructionInside (text, *textSize))
+        || holdsMarkupTheReaderMishandles (text, *textSize))
         return {};
 
     return juce::parseXML (juce::String::fromUTF8 (text, (int) *textSize));

@@ -17,8 +17,10 @@ namespace StateBlock
     /** The XML element in a block, or nullptr for anything that is not one of
         ours: too short, another magic, a length of zero or less as a signed
         number, text that is not UTF-8 or not XML, elements nested deeper
-        than any of our documents would be, or a processing instruction
-        inside the elements (on which the framework's reader would hang). A length field larger than the
+        than any of our documents would be, text that does not end with an
+        element's closing ">", a document type declaration, or a processing
+        instruction inside the elements (markup that the framework's reader
+        mishandles). A length field larger than the
         block is cut to the bytes present, the text ends at its first zero
         byte, and a character cut off by the end is dropped. Safe for any
         bytes a host hands over. */
