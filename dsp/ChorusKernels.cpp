@@ -9,6 +9,7 @@
 #include "dsp/ChorusKernels.h"
 
 #include <cmath>
+#include <cpuid.h>
 #include <iterator>
 
 HWY_BEFORE_NAMESPACE();
@@ -422,6 +423,29 @@ HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 #include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+#if HWY_IS_DEBUG_BUILD
+// In sanitizer and debug builds Highway checks its operations and reports a
+// failed check through hwy::Abort, which lives in its run-time library. The
+// plug-in does not link that library (loading it costs milliseconds at
+// start-up), so the report is made here.
+namespace hwy
+{
+    HWY_NORETURN void HWY_FORMAT (3, 4) Abort (const char* file, int line, const char* format, ...)
+    {
+        va_list args;
+        va_start (args, format);
+        std::fprintf (stderr, "Highway check failed at %s:%d: ", file, line);
+        std::vfprintf (stderr, format, args);
+        va_end (args);
+        std::fputc ('\n', stderr);
+        std::abort();
+    }
+}
+#endif
 
 namespace ChorusKernels
 {
@@ -456,6 +480,14 @@ namespace ChorusKernels
             { HWY_STATIC_TARGET, &HWY_STATIC_DISPATCH (Process), &HWY_STATIC_DISPATCH (Delays) },
         };
 
+        /** F16C, from CPUID leaf 1 (not every compiler's
+            __builtin_cpu_supports knows it). */
+        bool hasF16c() noexcept
+        {
+            unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
+            return __get_cpuid (1, &eax, &ebx, &ecx, &edx) != 0 && (ecx & bit_F16C) != 0;
+        }
+
         /** The instruction sets the processor and the operating system
             support, with the same features Highway compiles each for. */
         int64_t detectTargets() noexcept
@@ -466,7 +498,7 @@ namespace ChorusKernels
                            && __builtin_cpu_supports ("pclmul") && __builtin_cpu_supports ("aes");
             const bool avx2 = sse4 && __builtin_cpu_supports ("avx") && __builtin_cpu_supports ("avx2")
                            && __builtin_cpu_supports ("bmi") && __builtin_cpu_supports ("bmi2")
-                           && __builtin_cpu_supports ("fma") && __builtin_cpu_supports ("f16c");
+                           && __builtin_cpu_supports ("fma") && hasF16c();
             const bool avx3 = avx2 && __builtin_cpu_supports ("avx512f") && __builtin_cpu_supports ("avx512vl")
                            && __builtin_cpu_supports ("avx512dq") && __builtin_cpu_supports ("avx512bw");
 
