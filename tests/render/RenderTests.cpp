@@ -16,6 +16,7 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -137,13 +138,16 @@ namespace
         return block;
     }
 
-    /** A fresh folder per test, removed afterwards. */
+    /** A fresh folder per test, removed afterwards. Named after the
+        process, so that tests run at once in several processes cannot both
+        take the same one. */
     class Render : public testing::Test
     {
     protected:
         void SetUp() override
         {
-            dir = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("tessamune-render-test", "");
+            dir = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                      .getNonexistentChildFile ("tessamune-render-test-" + juce::String ((int) ::getpid()), "");
             ASSERT_TRUE (dir.createDirectory());
         }
 
