@@ -18,6 +18,7 @@ if [[ "${1:-}" == "--tests" ]]; then
         libgtest-dev libbenchmark-dev
         xvfb xauth               # a display for the tests that open windows
         clang libclang-rt-14-dev # the sanitizer builds and the fuzzers
+        llvm-14                  # their reports' symbolizer, which their suppressions need
     )
 fi
 

@@ -29,7 +29,9 @@ with_display ctest --test-dir "$build" --output-on-failure --timeout 600 --paral
 # The sanitizer builds use clang (libFuzzer, and the queue's annotations for
 # ThreadSanitizer) and build only the targets they run. Any report fails the
 # run; the only suppressions are for the framework's own code, each with its
-# reason (tests/sanitizers/).
+# reason (tests/sanitizers/). They match function names, so the reports must
+# be symbolized.
+symbolizer=external_symbolizer_path=/usr/lib/llvm-14/bin/llvm-symbolizer
 sanitizer_build() {
     local dir=$1; shift
     CC=clang CXX=clang++ cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
@@ -42,8 +44,8 @@ sanitizer_build "$asan" -DTESSAMUNE_SANITIZE=address,undefined -DTESSAMUNE_FUZZ=
                         -DTESSAMUNE_FUZZ_SECONDS="${TESSAMUNE_FUZZ_SECONDS:-30}"
 cmake --build "$asan" --parallel "$jobs" --target \
       dsp_tests plugin_tests host_tests render_tests fuzz_state fuzz_text
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
-UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:$symbolizer \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:$symbolizer \
 LSAN_OPTIONS=suppressions="$root/tests/sanitizers/lsan.supp":print_suppressions=0 \
     with_display ctest --test-dir "$asan" --output-on-failure --timeout 900 --parallel "$jobs"
 
@@ -51,6 +53,6 @@ echo "== ThreadSanitizer: the concurrency stress test"
 tsan="$root/build-tsan"
 sanitizer_build "$tsan" -DTESSAMUNE_SANITIZE=thread
 cmake --build "$tsan" --parallel "$jobs" --target plugin_tests
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions="$root/tests/sanitizers/tsan.supp" \
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:$symbolizer:suppressions="$root/tests/sanitizers/tsan.supp" \
 TESSAMUNE_STRESS_SECONDS=20 \
     with_display "$tsan/tests/plugin_tests" --gtest_filter='Concurrency.*'
