@@ -95,16 +95,15 @@ void Processor::prepareToPlay (double sampleRate, int)
 
 void Processor::setCurrentProgram (int)
 {
+    // The setup is read under the callback lock, as prepareToPlay writes it:
+    // a host may load a state on another thread than the one it prepares on.
+    const juce::ScopedLock lock (getCallbackLock());
+
     if (! (setup.sampleRate > 0.0))
         return;
 
     suspendProcessing (true);
-
-    {
-        const juce::ScopedLock lock (getCallbackLock());
-        stateMachine->refreshAll();
-    }
-
+    stateMachine->refreshAll();
     suspendProcessing (false);
 }
 
