@@ -2,7 +2,6 @@
 
 #include "dsp/ChorusKernels.h"
 
-#include <algorithm>
 #include <cstring>
 
 ChorusVoice::ChorusVoice()

@@ -119,11 +119,8 @@ void ParameterListenerEngine::prepareEngine()
 {
     selectRouting();
 
-    // A rate that would leave a ring or a delay line empty keeps the engine
-    // at its last valid rate.
-    if (ChorusEngine::isUsableSampleRate (setup->sampleRate))
-        processor.engine.setSampleRate ((uint32_t) setup->sampleRate);
-
+    // The processor records only rates the engine can hold.
+    processor.engine.setSampleRate ((uint32_t) setup->sampleRate);
     processor.engine.applyControls();
 }
 

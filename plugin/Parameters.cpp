@@ -19,12 +19,12 @@ ChorusParameter::ChorusParameter (const juce::String& parameterID,
 {
 }
 
-float ChorusParameter::legalPlainValue (float plain) const noexcept
+float ChorusParameter::legalPlainValue (double plain) const noexcept
 {
     if (! std::isfinite (plain))
         return defaultPlainValue;
 
-    return range.snapToLegalValue (juce::jlimit (range.start, range.end, plain));
+    return range.snapToLegalValue ((float) juce::jlimit ((double) range.start, (double) range.end, plain));
 }
 
 void ChorusParameter::setValue (float newNormalisedValue)

@@ -48,8 +48,10 @@ public:
     float getPlainValue() const noexcept            { return plainValue.load(); }
 
     /** A legal plain value for any plain value: the default for a non-finite
-        one, otherwise clamped into the range and snapped to the interval. */
-    float legalPlainValue (float plain) const noexcept;
+        one, otherwise clamped into the range (before it is narrowed to float,
+        so that values beyond the float range clamp too) and snapped to the
+        interval. */
+    float legalPlainValue (double plain) const noexcept;
 
 private:
     const juce::NormalisableRange<float> range;

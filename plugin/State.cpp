@@ -4,7 +4,6 @@
 #include "plugin/Parameters.h"
 #include "plugin/Processor.h"
 
-#include <cmath>
 #include <cstring>
 #include <optional>
 
@@ -87,13 +86,7 @@ namespace
             if (DecimalText::isPlain (text.toRawUTF8()))
                 continue;
 
-            const auto value = DecimalText::read (text.toRawUTF8());
-
-            const auto& range = parameter->getNormalisableRange();
-            const auto legal = ! std::isfinite (value)
-                                   ? parameter->getDefaultPlainValue()
-                                   : parameter->legalPlainValue ((float) juce::jlimit ((double) range.start, (double) range.end, value));
-
+            const auto legal = parameter->legalPlainValue (DecimalText::read (text.toRawUTF8()));
             child->setAttribute (valueProperty, juce::String ((double) legal, 20));
         }
     }

@@ -6,7 +6,6 @@
 #include "plugin/State.h"
 
 #include <array>
-#include <cmath>
 #include <optional>
 
 /**
@@ -50,13 +49,7 @@ namespace ExpectedState
                 v[i] = parameter.getDefaultPlainValue();
 
                 if (child->hasAttribute ("value"))
-                {
-                    const auto plain = DecimalText::read (child->getStringAttribute ("value").toRawUTF8());
-                    const auto& range = parameter.getNormalisableRange();
-
-                    if (std::isfinite (plain))
-                        v[i] = parameter.legalPlainValue ((float) juce::jlimit ((double) range.start, (double) range.end, plain));
-                }
+                    v[i] = parameter.legalPlainValue (DecimalText::read (child->getStringAttribute ("value").toRawUTF8()));
             }
         }
 
