@@ -259,9 +259,10 @@ namespace render
             plot. The engine reports a voice's oscillator and delay only as
             they are after a block; the probe replays the oscillator from the
             phase it had before the block with the settings it ran with, and
-            forms each delay as the voice does. The last delay it forms must
-            be the one the voice reports, or only the reported one is used.
-            A voice whose delay line and oscillator did not move did not run.
+            forms each delay with the voice's own formula. The last delay it
+            forms must be the one the voice reports, or only the reported one
+            is used. A voice whose delay line and oscillator did not move did
+            not run.
         */
         class SweepProbe
         {
@@ -289,10 +290,7 @@ namespace render
                     delays.resize ((size_t) n);
 
                     for (auto& d : delays)
-                    {
-                        const float sweep = (voice.maxDelayMs - voice.minDelayMs) * replay.tick();
-                        d = (float) ((double) voice.minDelayMs + (double) sweep * (double) voice.depthPercent / 100.0);
-                    }
+                        d = voice.delayMsFor (replay.tick());
 
                     if (replay.phase == voice.lfo.phase && delays.back() == voice.line.delayMs)
                         for (int i = 0; i < n; ++i)
