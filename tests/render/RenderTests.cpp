@@ -94,7 +94,10 @@ namespace
 
             int fds[2];
             if (::pipe2 (fds, O_CLOEXEC) != 0)
+            {
+                finished = true;
                 return;
+            }
 
             pid = ::fork();
 
@@ -126,7 +129,7 @@ namespace
 
         ~Child()
         {
-            if (! finished)
+            if (! finished && pid > 0)
             {
                 ::kill (pid, SIGKILL);
                 ::waitpid (pid, nullptr, 0);

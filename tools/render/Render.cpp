@@ -116,8 +116,8 @@ namespace render
                     temporary = target.getSiblingFile ("." + target.getFileName() + ".part-" + tag.paddedLeft ('0', 16));
                     descriptor = ::open (temporary.getFullPathName().toRawUTF8(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
 
-                    if (descriptor < 0 && (errno != EEXIST || attempt == 100))
-                        fail ("cannot write the " + what + " into " + quoted (folder.getFullPathName()) + ": " + errorText (errno));
+                    if (const auto openError = errno; descriptor < 0 && (openError != EEXIST || attempt == 100))
+                        fail ("cannot write the " + what + " into " + quoted (folder.getFullPathName()) + ": " + errorText (openError));
                 }
 
                 ownsTemporary = true;
