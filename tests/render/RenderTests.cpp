@@ -333,7 +333,7 @@ namespace
         /** Every file in the folder: its contents and which file it is. */
         struct Entry
         {
-            juce::MemoryBlock contents;
+            std::string contents;
             ino_t inode = 0;
 
             bool operator== (const Entry& other) const { return contents == other.contents && inode == other.inode; }
@@ -350,8 +350,9 @@ namespace
                 struct stat info {};
                 if (::lstat (file.getFullPathName().toRawUTF8(), &info) == 0)
                     e.inode = info.st_ino;
-                if (file.existsAsFile())
-                    file.loadFileAsData (e.contents);
+                juce::MemoryBlock data;
+                if (file.existsAsFile() && file.loadFileAsData (data) && data.getSize() > 0)
+                    e.contents.assign (static_cast<const char*> (data.getData()), data.getSize());
             }
 
             return files;
