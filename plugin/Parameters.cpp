@@ -67,16 +67,20 @@ namespace
             });
     }
 
-    // A knob from 0 to 10 in steps of 0.1. Its text is the knob's position
-    // from 0 to 1 with two decimals; typed text is read as a plain value
-    // from 0 to 10.
+    // A knob from 0 to 10 in steps of 0.1. Its text is the plain value with
+    // one decimal, as the panel's 0 to 10 scale reads ("5.0"), and typed
+    // text is read as a plain value too, so that what a host shows can be
+    // typed back. The text is built from whole tenths rather than by a
+    // number formatter, so that it has a point whatever the locale.
     std::unique_ptr<ChorusParameter> makeKnob (const char* id, const char* name, float defaultValue)
     {
         return std::make_unique<ChorusParameter> (
             id, name, juce::NormalisableRange<float> (0.0f, 10.0f, 0.1f, 1.0f), defaultValue,
-            [] (const ChorusParameter&, float normalised)
+            [] (const ChorusParameter& p, float normalised)
             {
-                return juce::String (normalised, 2);
+                const auto plain = p.legalPlainValue (p.convertFrom0to1 (normalised));
+                const auto tenths = (int) std::lround ((double) plain * 10.0);
+                return juce::String (tenths / 10) + "." + juce::String (tenths % 10);
             },
             [] (const ChorusParameter& p, const juce::String& text)
             {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace
 {
@@ -162,11 +163,41 @@ TEST (WavetableLfo, BandLimitedTablesPeakAtExactlyOne)
 
     EXPECT_EQ (lfo.tables[WavetableLfo::bandLimitedTriangleTable][768], -1.0f);
     EXPECT_EQ (lfo.tables[WavetableLfo::bandLimitedSawTable][0], 0.0f);
+}
 
-    // Before scaling, the saw's five harmonics peak near 1.58283 at point 427.
-    const double x = 427.0 * (double) 6.2831855f / 1024.0;
-    double raw = 0.0;
-    for (int j = 1; j <= 5; ++j)
-        raw += (j % 2 == 1 ? 1.0 : -1.0) / j * std::sin (j * x);
-    EXPECT_NEAR (raw, 1.58283, 0.00001);
+// Each band-limited table is its few harmonics over one cycle, divided by
+// the sum's largest value: the saw's first five (amplitude 1/j, alternating
+// in sign), the triangle's first four odd ones (1/k^2, alternating), the
+// square's first three odd ones (1/k). The sums here are formed in double
+// with the exact 2 pi; the tables accumulate in float with 2 pi rounded to
+// float, which stays well within the tolerance, while a missing or extra
+// harmonic, a wrong sign or amplitude, or a wrong scale is far outside it.
+TEST (WavetableLfo, BandLimitedTablesAreTheirHarmonicsScaledToOne)
+{
+    struct Harmonic { int number; double amplitude; };
+    struct Case { const char* name; int table; std::vector<Harmonic> harmonics; };
+
+    const Case cases[] = {
+        { "saw", WavetableLfo::bandLimitedSawTable, { { 1, 1.0 }, { 2, -1.0 / 2 }, { 3, 1.0 / 3 }, { 4, -1.0 / 4 }, { 5, 1.0 / 5 } } },
+        { "triangle", WavetableLfo::bandLimitedTriangleTable, { { 1, 1.0 }, { 3, -1.0 / 9 }, { 5, 1.0 / 25 }, { 7, -1.0 / 49 } } },
+        { "square", WavetableLfo::bandLimitedSquareTable, { { 1, 1.0 }, { 3, 1.0 / 3 }, { 5, 1.0 / 5 } } },
+    };
+
+    const double twoPi = 2.0 * 3.14159265358979323846;
+    const WavetableLfo lfo;
+
+    for (const auto& c : cases)
+    {
+        std::vector<double> sum (WavetableLfo::tableSize);
+
+        for (int i = 0; i < WavetableLfo::tableSize; ++i)
+            for (const auto& h : c.harmonics)
+                sum[(size_t) i] += h.amplitude * std::sin (h.number * twoPi * i / WavetableLfo::tableSize);
+
+        const auto largest = *std::max_element (sum.begin(), sum.end());
+        const auto& table = lfo.tables[c.table];
+
+        for (int i = 0; i < WavetableLfo::tableSize; ++i)
+            ASSERT_NEAR (table[i], sum[(size_t) i] / largest, 2.0e-5) << c.name << " at point " << i;
+    }
 }

@@ -21,10 +21,11 @@ namespace
         std::vector<std::pair<const char*, float>> parsed;   // typed text -> normalised value
     };
 
-    // Knob text is the knob's position with two decimals; typed text is read
-    // as a position from 0 to 10.
-    const std::vector<std::pair<float, const char*>> knobTexts { { 0.0f, "0.00" }, { 0.5f, "0.50" }, { 0.37f, "0.37" }, { 1.0f, "1.00" } };
-    const std::vector<std::pair<const char*, float>> knobParsing { { "5", 0.5f }, { "10", 1.0f }, { "0", 0.0f } };
+    // Knob text is the plain value from 0 to 10 with one decimal, and typed
+    // text is read as a plain value: what the host shows can be typed back.
+    const std::vector<std::pair<float, const char*>> knobTexts { { 0.0f, "0.0" }, { 0.5f, "5.0" }, { 0.37f, "3.7" }, { 1.0f, "10.0" } };
+    const std::vector<std::pair<const char*, float>> knobParsing { { "5", 0.5f }, { "10", 1.0f }, { "0", 0.0f },
+                                                                   { "5.0", 0.5f }, { "3.7", 0.37f }, { "10.0", 1.0f } };
 
     const Expected parameters[] {
         { "chorus_on",    "Chorus",          2,   1.0f, { { 0.0f, "Off" }, { 1.0f, "On" } },        { { "Off", 0.0f }, { "On", 1.0f } } },
@@ -74,6 +75,18 @@ TEST (Vst3Parameters, FiveInCreationOrderThenTheBypass)
 
         for (const auto& [text, value] : e.parsed)
             EXPECT_NEAR (p->getValueForText (text), value, 1.0e-6f) << "for \"" << text << "\"";
+
+        // Every step of a knob, shown by the host and typed back, is the same step.
+        if (e.steps == 101)
+        {
+            for (int step = 0; step <= 100; ++step)
+            {
+                const auto normalised = (float) step / 100.0f;
+                const auto shown = p->getText (normalised, 128);
+                EXPECT_EQ (shown, juce::String (step / 10) + "." + juce::String (step % 10)) << "at step " << step;
+                EXPECT_NEAR (p->getValueForText (shown), normalised, 1.0e-6f) << "for \"" << shown << "\"";
+            }
+        }
     }
 
     // The wrapper's own bypass, which the host finds by its flag.

@@ -6,15 +6,16 @@
 
 #include <cmath>
 #include <limits>
+#include <locale>
 
 TEST (Parameters, LayoutAsHostsSeeIt)
 {
     struct Expected { const char* id; const char* name; int steps; float defaultNormalised; const char* defaultText; };
     const Expected expected[] = {
         { "chorus_on", "Chorus", 2, 1.0f, "On" },
-        { "chorus_depth", "Chorus Depth", 101, 0.0f, "0.00" },
-        { "chorus_speed", "Chorus Speed", 101, 0.0f, "0.00" },
-        { "chorus_mix", "Chorus Mix", 101, 1.0f, "1.00" },
+        { "chorus_depth", "Chorus Depth", 101, 0.0f, "0.0" },
+        { "chorus_speed", "Chorus Speed", 101, 0.0f, "0.0" },
+        { "chorus_mix", "Chorus Mix", 101, 1.0f, "10.0" },
         { "stereo_proc", "Processing Mode", 2, 1.0f, "Stereo" },
     };
 
@@ -44,19 +45,87 @@ TEST (Parameters, LayoutAsHostsSeeIt)
     }
 }
 
+namespace
+{
+    /** A C++ locale that writes numbers with a decimal comma and groups
+        thousands, as many users' systems do. */
+    struct CommaDecimals : std::numpunct<char>
+    {
+        char do_decimal_point() const override { return ','; }
+        char do_thousands_sep() const override { return '.'; }
+        std::string do_grouping() const override { return "\3"; }
+    };
+
+    /** Makes the comma locale the program's global C++ locale while it lives. */
+    struct GlobalCommaLocale
+    {
+        GlobalCommaLocale() : previous (std::locale::global (std::locale (std::locale::classic(), new CommaDecimals))) {}
+        ~GlobalCommaLocale() { std::locale::global (previous); }
+        const std::locale previous;
+    };
+}
+
+// Knobs show the plain value with one decimal, as the panel's 0 to 10 scale
+// reads, with a point whatever the locale; a value between steps or outside
+// 0..1 shows the value the knob would take.
 TEST (Parameters, TextFromValue)
 {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+
     struct Case { const char* id; float normalised; const char* text; };
     const Case cases[] = {
         { "chorus_on", 0.0f, "Off" }, { "chorus_on", 0.4f, "Off" }, { "chorus_on", 0.6f, "On" }, { "chorus_on", 1.0f, "On" },
         { "stereo_proc", 0.0f, "Mono" }, { "stereo_proc", 1.0f, "Stereo" },
-        { "chorus_depth", 0.5f, "0.50" }, { "chorus_speed", 0.37f, "0.37" }, { "chorus_mix", 0.333f, "0.33" },
-        { "chorus_mix", 1.0f, "1.00" },
+        { "chorus_depth", 0.5f, "5.0" }, { "chorus_speed", 0.37f, "3.7" }, { "chorus_mix", 0.333f, "3.3" },
+        { "chorus_speed", 0.376f, "3.8" }, { "chorus_mix", 1.0f, "10.0" }, { "chorus_depth", 0.0f, "0.0" },
+        { "chorus_depth", 0.01f, "0.1" }, { "chorus_mix", 0.99f, "9.9" },
+        { "chorus_depth", 1.5f, "10.0" }, { "chorus_speed", -0.2f, "0.0" }, { "chorus_mix", nan, "10.0" }, { "chorus_depth", nan, "0.0" },
     };
 
     Processor processor;
-    for (const auto& c : cases)
-        EXPECT_EQ (processor.parameters.getParameter (c.id)->getText (c.normalised, 128), c.text) << c.id << " " << c.normalised;
+    const auto check = [&] (const char* where)
+    {
+        for (const auto& c : cases)
+            EXPECT_EQ (processor.parameters.getParameter (c.id)->getText (c.normalised, 128), juce::String (c.text))
+                << c.id << " " << c.normalised << " " << where;
+    };
+
+    check ("in the classic locale");
+    const GlobalCommaLocale comma;
+    check ("with decimal commas");
+}
+
+// Whatever text a host shows for a knob's step, typed back, sets the same
+// step: every step from 0 to 10, for each knob, in either locale.
+TEST (Parameters, KnobTextReadsBackAsTheSameValue)
+{
+    ProcessorHarness h;
+
+    const auto everyStep = [&] (const char* where)
+    {
+        for (auto* id : { "chorus_depth", "chorus_speed", "chorus_mix" })
+        {
+            auto& p = h.parameter (id);
+
+            for (int step = 0; step <= 100; ++step)
+            {
+                p.setValueNotifyingHost ((float) step / 100.0f);
+                const auto shown = p.getCurrentValueAsText();
+                const auto value = p.getValue();
+                const auto plain = h.raw (id);
+                EXPECT_EQ (shown, juce::String (step / 10) + "." + juce::String (step % 10)) << id << " step " << step << " " << where;
+
+                p.setValueNotifyingHost (0.5f);   // somewhere else first
+                p.setValueNotifyingHost (p.getValueForText (shown));
+                EXPECT_EQ (p.getValue(), value) << id << " \"" << shown << "\" " << where;
+                EXPECT_EQ (h.raw (id), plain) << id << " \"" << shown << "\" " << where;
+            }
+        }
+    };
+
+    everyStep ("in the classic locale");
+    const GlobalCommaLocale comma;
+    everyStep ("with decimal commas");
 }
 
 TEST (Parameters, ValueFromText)
@@ -67,8 +136,9 @@ TEST (Parameters, ValueFromText)
         { "chorus_on", "Off", 0.0f }, { "chorus_on", "off", 1.0f }, { "chorus_on", "0", 1.0f },
         { "chorus_on", "Off ", 1.0f }, { "chorus_on", "On", 1.0f },
         { "stereo_proc", "Mono", 0.0f }, { "stereo_proc", "mono", 1.0f }, { "stereo_proc", "Stereo", 1.0f },
-        // Knobs read a plain value from 0 to 10.
+        // Knobs read a plain value from 0 to 10, as they show it.
         { "chorus_depth", "5", 0.5f }, { "chorus_speed", "2.5", 0.25f }, { "chorus_mix", "10", 1.0f },
+        { "chorus_depth", "5.0", 0.5f }, { "chorus_mix", "10.0", 1.0f }, { "chorus_speed", "0.0", 0.0f },
         { "chorus_mix", "12", 1.0f }, { "chorus_mix", "-3", 0.0f }, { "chorus_depth", "abc", 0.0f },
         { "chorus_mix", "nan", 1.0f }, { "chorus_depth", "inf", 1.0f },
         // Beyond the float range, and exponents too long for the framework's

@@ -56,7 +56,7 @@ namespace render
 
     const char* usage()
     {
-        return "usage: tessamune-render [INPUT] OUTPUT [options]\n"
+        return "usage: tessamune-render [options] [--] [INPUT] OUTPUT\n"
                "\n"
                "Runs the Tessamune chorus over an audio file (WAV, AIFF, FLAC or Ogg Vorbis)\n"
                "and writes a WAV file at the input's sample rate. Without INPUT it renders a\n"
@@ -78,22 +78,43 @@ namespace render
                "  --format f32|s24|s16  output samples: 32-bit float (default), 24 or 16-bit\n"
                "  --quiet               print nothing but errors\n"
                "  --help, --version\n"
+               "  --                    end of the options: what follows are file names,\n"
+               "                        even if they start with -\n"
                "\n"
-               "Options override what --state loads. Example:\n"
+               "Options may come before or after the file names, as --name VALUE or\n"
+               "--name=VALUE; a VALUE cannot start with -- (write ./--file for such a file).\n"
+               "Options override what --state loads.\n"
+               "\n"
+               "Every output (the WAV, the plot, the saved state) is written under a\n"
+               "temporary name beside it and moved into place only when all of them are\n"
+               "complete. A run that fails or is interrupted changes no file and removes its\n"
+               "temporary files.\n"
+               "Exit status: 0 done, 1 the render failed, 2 a mistake on the command line,\n"
+               "128 + the signal's number when interrupted (130 for Ctrl-C).\n"
+               "\n"
+               "Example:\n"
                "  tessamune-render guitar.wav guitar-chorus.wav --depth 6 --speed 3 --plot guitar.png\n";
     }
 
     bool parse (const juce::StringArray& args, Options& o, juce::String& error)
     {
         juce::StringArray positional;
+        bool optionsEnded = false;
 
         for (int i = 0; i < args.size(); ++i)
         {
             auto arg = args[i];
 
-            if (! arg.startsWith ("-") || arg == "-")
+            // After "--" every argument is a file name, whatever it starts with.
+            if (optionsEnded || ! arg.startsWith ("-") || arg == "-")
             {
                 positional.add (arg);
+                continue;
+            }
+
+            if (arg == "--")
+            {
+                optionsEnded = true;
                 continue;
             }
 
@@ -108,21 +129,30 @@ namespace render
                 hasInlineValue = true;
             }
 
+            // A value that looks like an option is a forgotten value, as in
+            // "--plot --quiet": taking it would write a file named "--quiet".
+            // A file whose name starts with "--" can still be given as "./--name".
             const auto value = [&] (juce::String& into)
             {
-                if (hasInlineValue)
-                {
-                    into = inlineValue;
-                    return true;
-                }
-
-                if (i + 1 >= args.size())
+                if (! hasInlineValue && i + 1 >= args.size())
                 {
                     error = arg + " needs a value";
                     return false;
                 }
 
-                into = args[++i];
+                const auto given = hasInlineValue ? inlineValue : args[i + 1];
+
+                if (given.startsWith ("--"))
+                {
+                    error = arg + " needs a value, not the option " + given
+                            + " (for a file of that name write ./" + given + ")";
+                    return false;
+                }
+
+                if (! hasInlineValue)
+                    ++i;
+
+                into = given;
                 return true;
             };
 

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <iostream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,19 +20,31 @@ namespace render
 {
     namespace
     {
-        volatile std::sig_atomic_t interrupted = 0;
+        // The signal that asked the run to stop (SIGINT, SIGTERM or SIGHUP),
+        // or 0. The handler only notes it; the render checks it between
+        // blocks and before anything is moved into place.
+        volatile std::sig_atomic_t stopSignal = 0;
 
-        extern "C" void onSignal (int) { interrupted = 1; }
+        extern "C" void onSignal (int signal) { stopSignal = signal; }
 
-        /** A failure, described in one line for the user. */
+        /** A failure, described in one line for the user, and the exit status. */
         struct Failure
         {
             juce::String message;
+            int status = 1;
         };
 
         [[noreturn]] void fail (const juce::String& message) { throw Failure { message }; }
 
+        void failIfInterrupted()
+        {
+            if (const int signal = stopSignal; signal != 0)
+                throw Failure { "interrupted (" + juce::String (::strsignal (signal)) + "); no file was changed", 128 + signal };
+        }
+
         juce::String quoted (const juce::String& path) { return "\"" + path + "\""; }
+
+        juce::String errorText (int error) { return juce::String (std::strerror (error)); }
 
         /** Two paths that name the same file (also through links), or the
             same path when the files do not exist yet. */
@@ -46,62 +59,323 @@ namespace render
         }
 
         /**
-            An output file written under a temporary name in the target's
-            folder and renamed over the target only when everything succeeded;
-            otherwise removed. So a failed or interrupted run leaves neither a
-            partial file nor a damaged older one.
+            One output, written into a temporary file of its own beside the
+            target (".NAME.part-" and 16 random hexadecimal digits) and moved
+            over the target only once every output of the run is complete
+            (see commit()). The temporary file is created fresh (O_EXCL), so
+            nothing left over from an earlier run, or anybody else's file,
+            can end up in it. Until the commit the target is not touched;
+            whatever the temporary name holds at the end is removed.
+
+            Writes go through a buffer straight to the file descriptor, and
+            the first failure is kept, a short write (a full disk, a file
+            size limit) included, so that a damaged file is never taken for
+            a finished one.
         */
         class PendingFile
         {
         public:
-            PendingFile (const juce::String& path, const char* what)
-                : target (juce::File::getCurrentWorkingDirectory().getChildFile (path)),
-                  temporary (target.getSiblingFile ("." + target.getFileName() + ".part-" + juce::String ((int) ::getpid())))
+            PendingFile (const juce::String& path, const char* whatItIs)
+                : what (whatItIs),
+                  target (juce::File::getCurrentWorkingDirectory().getChildFile (path))
             {
                 const auto folder = target.getParentDirectory();
 
                 if (! folder.exists())
-                    fail (juce::String ("the folder for the ") + what + " " + quoted (path) + " does not exist");
+                    fail ("the folder for the " + what + " " + quoted (path) + " does not exist");
 
                 if (! folder.isDirectory())
-                    fail (juce::String ("the ") + what + " " + quoted (path) + " is inside " + quoted (folder.getFullPathName())
+                    fail ("the " + what + " " + quoted (path) + " is inside " + quoted (folder.getFullPathName())
                           + ", which is not a folder");
 
                 if (target.isDirectory())
-                    fail (juce::String ("the ") + what + " " + quoted (path) + " is a folder");
+                    fail ("the " + what + " " + quoted (path) + " is a folder");
 
-                // Proves that the folder can be written before any work is done.
-                juce::FileOutputStream probe (temporary);
-                if (! probe.openedOk())
-                    fail (juce::String ("cannot write the ") + what + " into " + quoted (folder.getFullPathName())
-                          + ": " + probe.getStatus().getErrorMessage());
+                // In a folder with the sticky bit (such as /tmp) only the
+                // owner of a file or of the folder may replace it (or a
+                // process with the right to act as any owner, taken here to
+                // be root). Said now rather than after the render.
+                struct stat folderInfo {}, targetInfo {};
+                const auto user = ::geteuid();
+
+                if (user != 0
+                    && ::stat (folder.getFullPathName().toRawUTF8(), &folderInfo) == 0 && (folderInfo.st_mode & S_ISVTX) != 0
+                    && ::lstat (target.getFullPathName().toRawUTF8(), &targetInfo) == 0
+                    && targetInfo.st_uid != user && folderInfo.st_uid != user)
+                    fail ("cannot replace the " + what + " " + quoted (path) + ": it belongs to another user, and in "
+                          + quoted (folder.getFullPathName()) + " only a file's owner may replace it");
+
+                // Creating the temporary file also proves that the folder
+                // can be written, before any work is done. A name that is
+                // taken is never opened: another is drawn.
+                auto& random = juce::Random::getSystemRandom();
+
+                for (int attempt = 0; descriptor < 0; ++attempt)
+                {
+                    const auto tag = juce::String::toHexString (random.nextInt64() ^ ((juce::int64) ::getpid() << 20));
+                    temporary = target.getSiblingFile ("." + target.getFileName() + ".part-" + tag.paddedLeft ('0', 16));
+                    descriptor = ::open (temporary.getFullPathName().toRawUTF8(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+
+                    if (const auto openError = errno; descriptor < 0 && (openError != EEXIST || attempt == 100))
+                        fail ("cannot write the " + what + " into " + quoted (folder.getFullPathName()) + ": " + errorText (openError));
+                }
+
+                ownsTemporary = true;
             }
 
+            /** Removes what the temporary name holds: an unfinished file,
+                or after the commit the target's old contents. Never a
+                folder: a plain unlink. */
             ~PendingFile()
             {
-                if (! committed)
-                    temporary.deleteFile();
+                if (descriptor >= 0)
+                    ::close (descriptor);
+
+                if (ownsTemporary)
+                    ::unlink (temporary.getFullPathName().toRawUTF8());
             }
 
-            const juce::File& file() const { return temporary; }
-            const juce::File& destination() const { return target; }
+            const juce::String what;
+            const juce::File target;
 
+            /** A stream that writes into the temporary file, for a writer
+                that wants to own one. */
+            std::unique_ptr<juce::OutputStream> createStream() { return std::make_unique<Stream> (*this); }
+
+            /** The whole contents at once. */
             void write (const void* data, size_t size)
             {
-                if (! temporary.replaceWithData (data, size) || temporary.getSize() != (juce::int64) size)
-                    fail ("cannot write " + quoted (target.getFullPathName()) + " (is the disk full?)");
+                append (data, size);
+                finish();
             }
 
-            bool commit()
+            /** Writes out what is buffered, makes it durable and closes the
+                file; fails if anything written went wrong. */
+            void finish()
             {
-                committed = std::rename (temporary.getFullPathName().toRawUTF8(), target.getFullPathName().toRawUTF8()) == 0;
-                return committed;
+                if (descriptor >= 0)
+                {
+                    flushBuffer();
+
+                    if (error == 0 && ::fsync (descriptor) != 0)
+                        error = errno;
+
+                    if (::close (descriptor) != 0 && error == 0)
+                        error = errno;
+
+                    descriptor = -1;
+                }
+
+                if (error != 0)
+                    fail ("cannot write the " + what + " " + quoted (target.getFullPathName()) + ": " + errorText (error));
             }
+
+            /** Moves every finished file over its target, all or none; see
+                the definition. */
+            static void commit (const std::vector<PendingFile*>&);
 
         private:
-            juce::File target, temporary;
-            bool committed = false;
+            enum class Moved { no, exchanged, created, replaced };
+
+            class Stream final : public juce::OutputStream
+            {
+            public:
+                explicit Stream (PendingFile& f) : file (f) {}
+                void flush() override                       { file.flushBuffer(); }
+                bool setPosition (juce::int64 p) override   { return file.seek (p); }
+                juce::int64 getPosition() override          { return file.written + (juce::int64) file.buffered; }
+                bool write (const void* data, size_t size) override { return file.append (data, size); }
+
+            private:
+                PendingFile& file;
+            };
+
+            bool append (const void* data, size_t size)
+            {
+                if (error != 0 || descriptor < 0)
+                    return false;
+
+                if (buffered + size > buffer.size())
+                {
+                    if (! flushBuffer())
+                        return false;
+
+                    if (size >= buffer.size())
+                        return writeOut (static_cast<const char*> (data), size);
+                }
+
+                std::memcpy (buffer.data() + buffered, data, size);
+                buffered += size;
+                return true;
+            }
+
+            bool flushBuffer()
+            {
+                const auto size = buffered;
+                buffered = 0;
+                return writeOut (buffer.data(), size);
+            }
+
+            bool seek (juce::int64 position)
+            {
+                if (! flushBuffer())
+                    return false;
+
+                if (::lseek (descriptor, (off_t) position, SEEK_SET) < 0)
+                {
+                    error = errno;
+                    return false;
+                }
+
+                written = position;
+                return true;
+            }
+
+            bool writeOut (const char* data, size_t size)
+            {
+                while (size > 0 && error == 0)
+                {
+                    const auto n = ::write (descriptor, data, size);
+
+                    if (n < 0 && errno == EINTR)
+                        continue;
+
+                    if (n <= 0)
+                        error = n < 0 ? errno : ENOSPC;
+                    else
+                    {
+                        data += n;
+                        size -= (size_t) n;
+                        written += n;
+                    }
+                }
+
+                return error == 0;
+            }
+
+            juce::File temporary;
+            bool ownsTemporary = false;
+            int descriptor = -1;
+            int error = 0;
+            juce::int64 written = 0;   // where the descriptor stands
+            std::vector<char> buffer = std::vector<char> (1 << 16);
+            size_t buffered = 0;
+            Moved moved = Moved::no;
         };
+
+        /*
+            Every file is complete before the first one moves. Where a target
+            exists, it and the temporary file swap names in one step
+            (RENAME_EXCHANGE), so the temporary name then holds the old file
+            and the step can be undone; a new target is created without
+            replacing anything (RENAME_NOREPLACE) and undone by removing it.
+            If any step fails, the steps taken are undone in reverse and no
+            target has changed. Only a file system that cannot swap names
+            needs a plain rename, which replaces the old file for good: those
+            come last, and a failure among them says which files were already
+            replaced.
+        */
+        void PendingFile::commit (const std::vector<PendingFile*>& files)
+        {
+            const auto pathOf = [] (const juce::File& f) { return f.getFullPathName().toRawUTF8(); };
+            std::vector<PendingFile*> plain;
+            PendingFile* failed = nullptr;
+            int failure = 0;
+
+            for (auto* f : files)
+            {
+                const auto from = pathOf (f->temporary), to = pathOf (f->target);
+
+                if (::renameat2 (AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE) == 0)
+                {
+                    f->moved = Moved::exchanged;
+                    continue;
+                }
+
+                struct stat info {};
+                const auto error = errno;
+                const bool targetMissing = error == ENOENT && ::lstat (to, &info) != 0 && errno == ENOENT;
+
+                if (targetMissing)
+                {
+                    auto created = ::renameat2 (AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+
+                    if (created != 0 && (errno == EINVAL || errno == ENOSYS))
+                        created = std::rename (from, to);
+
+                    if (created == 0)
+                    {
+                        f->moved = Moved::created;
+                        f->ownsTemporary = false;
+                        continue;
+                    }
+
+                    failure = errno;
+                }
+                else if (error == EINVAL || error == ENOSYS || error == EOPNOTSUPP)
+                {
+                    plain.push_back (f);
+                    continue;
+                }
+                else
+                {
+                    failure = error;
+                }
+
+                failed = f;
+                break;
+            }
+
+            if (failed == nullptr)
+            {
+                for (auto* f : plain)
+                {
+                    if (std::rename (pathOf (f->temporary), pathOf (f->target)) != 0)
+                    {
+                        failure = errno;
+                        failed = f;
+                        break;
+                    }
+
+                    f->moved = Moved::replaced;
+                    f->ownsTemporary = false;
+                }
+            }
+
+            if (failed == nullptr)
+                return;
+
+            // Undo, newest first, and tell exactly what is left.
+            juce::StringArray consequences;
+
+            for (auto it = files.rbegin(); it != files.rend(); ++it)
+            {
+                auto* f = *it;
+                const auto from = pathOf (f->temporary), to = pathOf (f->target);
+
+                if (f->moved == Moved::exchanged && ::renameat2 (AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE) != 0)
+                {
+                    // The old file is only under the temporary name now: keep it.
+                    consequences.add ("the " + f->what + " " + quoted (f->target.getFullPathName())
+                                      + " is the new one; the old one is kept as " + quoted (f->temporary.getFullPathName()));
+                    f->ownsTemporary = false;
+                }
+                else if (f->moved == Moved::created && ::unlink (to) != 0)
+                {
+                    consequences.add ("a new " + f->what + " was left at " + quoted (f->target.getFullPathName()));
+                }
+                else if (f->moved == Moved::replaced)
+                {
+                    consequences.add ("the " + f->what + " " + quoted (f->target.getFullPathName())
+                                      + " was already replaced by the new one");
+                }
+            }
+
+            fail ("cannot move the finished " + failed->what + " to " + quoted (failed->target.getFullPathName()) + ": "
+                  + errorText (failure) + "; "
+                  + (consequences.isEmpty() ? juce::String ("no file was changed")
+                                            : consequences.joinIntoString ("; ") + "; every other file is as it was"));
+        }
 
         juce::String hertz (double rate)
         {
@@ -381,10 +655,7 @@ namespace render
 
             std::unique_ptr<juce::AudioFormatWriter> writer;
             {
-                auto stream = std::make_unique<juce::FileOutputStream> (output.file());
-                if (! stream->openedOk())
-                    fail ("cannot write " + quoted (o.output) + ": " + stream->getStatus().getErrorMessage());
-
+                auto stream = output.createStream();
                 juce::WavAudioFormat wav;
                 writer.reset (wav.createWriterFor (stream.get(), rate, (unsigned int) outs, o.bitsPerSample(), {}, 0));
 
@@ -429,8 +700,7 @@ namespace render
 
             for (juce::int64 position = 0; position < length;)
             {
-                if (interrupted)
-                    fail ("interrupted; nothing was written");
+                failIfInterrupted();
 
                 const int n = (int) std::min<juce::int64> (o.block, length - position);
                 buffer.setSize (buffer.getNumChannels(), n, false, false, true);
@@ -463,20 +733,20 @@ namespace render
                 }
 
                 if (! writer->writeFromFloatArrays (buffer.getArrayOfReadPointers(), outs, n))
-                    fail ("cannot write " + quoted (o.output) + " (is the disk full?)");
+                {
+                    output.finish();   // fails with the system's reason
+                    fail ("cannot write the output " + quoted (o.output));
+                }
 
                 position += n;
                 progress.update ((double) position / (double) length);
             }
 
             processor.releaseResources();
-            const bool flushed = writer->flush();
-            writer.reset();
+            writer.reset();   // writes the WAV header
+            output.finish();
             progress.clear();
             const auto seconds = (juce::Time::getMillisecondCounterHiRes() - started) / 1000.0;
-
-            if (! flushed || output.file().getSize() < length * outs * (o.bitsPerSample() / 8))
-                fail ("cannot write " + quoted (o.output) + " (is the disk full?)");
 
             if (plot != nullptr)
             {
@@ -489,19 +759,20 @@ namespace render
                 plotFile->write (png.getData(), png.getDataSize());
             }
 
-            if (interrupted)
-                fail ("interrupted; nothing was written");
+            // An interruption that comes later is too late to stop the
+            // moves, which are quick; the run then ends as a success.
+            failIfInterrupted();
 
-            // Everything is in place: move the files to their names.
-            for (auto* pending : { &output, plotFile.get(), stateFile.get() })
-                if (pending != nullptr && ! pending->commit())
-                    fail ("cannot rename the finished file to " + quoted (pending->destination().getFullPathName())
-                          + ": " + juce::String (std::strerror (errno)));
+            // Every file is complete: move them to their names.
+            std::vector<PendingFile*> finished { &output };
+            if (plotFile != nullptr)  finished.push_back (plotFile.get());
+            if (stateFile != nullptr) finished.push_back (stateFile.get());
+            PendingFile::commit (finished);
 
             if (! o.quiet)
             {
                 const double audioSeconds = (double) length / rate;
-                std::cout << output.destination().getFullPathName() << ": " << juce::String (audioSeconds, 2) << " s, peak in "
+                std::cout << output.target.getFullPathName() << ": " << juce::String (audioSeconds, 2) << " s, peak in "
                           << decibels (peakIn) << ", peak out " << decibels (peakOut);
                 if (seconds > 0.0 && length > 0)
                     std::cout << ", " << juce::roundToInt (audioSeconds / seconds) << "x real time";
@@ -511,9 +782,9 @@ namespace render
                     std::cout << "note: the output peaks above full scale and was clipped; --format f32 keeps it\n";
 
                 if (plotFile != nullptr)
-                    std::cout << "plot: " << plotFile->destination().getFullPathName() << "\n";
+                    std::cout << "plot: " << plotFile->target.getFullPathName() << "\n";
                 if (stateFile != nullptr)
-                    std::cout << "state: " << stateFile->destination().getFullPathName() << "\n";
+                    std::cout << "state: " << stateFile->target.getFullPathName() << "\n";
             }
 
             return 0;
@@ -522,8 +793,18 @@ namespace render
 
     int run (const Options& o)
     {
-        std::signal (SIGINT, onSignal);
-        std::signal (SIGTERM, onSignal);
+        // Interrupted, the run removes its temporary files and leaves
+        // every output as it was; see failIfInterrupted.
+        struct sigaction action {};
+        action.sa_handler = onSignal;
+        sigemptyset (&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        for (int signal : { SIGINT, SIGTERM, SIGHUP })
+            ::sigaction (signal, &action, nullptr);
+
+        // Past a file size limit a write then fails and is reported, rather
+        // than the signal ending the run with its temporary files left behind.
+        std::signal (SIGXFSZ, SIG_IGN);
 
         try
         {
@@ -532,6 +813,7 @@ namespace render
         catch (const Failure& failure)
         {
             std::cerr << "tessamune-render: " << failure.message << "\n";
+            return failure.status;
         }
         catch (const std::bad_alloc&)
         {
