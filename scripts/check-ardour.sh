@@ -156,7 +156,7 @@ for r in "${RUNS[@]}"; do
 			check = ""
 			if (line ~ /^insert (mono|stereo):/) check = "defaults after insert"
 			else if (line ~ /^set (mono|stereo):/) check = "set in Ardour"
-			else if (line ~ /^session (mono|stereo):/) check = "values in session file"
+			else if (line ~ /^session (mono|stereo)[: ]/) check = "values in session file"
 			else if (line ~ /^reload (mono|stereo):/) check = "Ardour value after reload"
 			else if (line ~ /plug-in state .* (agrees|Ardour.s)/) check = "plug-in state = Ardour"
 			else if (line ~ /plug-in state .* after reload|plug-in.s own state/) check = "plug-in state kept"
