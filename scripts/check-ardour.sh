@@ -97,7 +97,11 @@ state_map () { # scale of the knobs
 	printf '%s\n' "${a[@]}"
 }
 # step at 204800 samples (4.27 s of 8): on an 8192-sample bounce chunk, a
-# 1024-sample period and a tick of Ardour's musical time (12.5 samples at 120 bpm)
+# 1024-sample period and a tick of Ardour's musical time (12.5 samples at 120 bpm).
+# On such a boundary Ardour 7.3 hands the VST3 the new value for the block that
+# starts there, and LV2 control ports only from the next cycle on (Ardour's own
+# a-delay too): the output must change at the step (VST3) or by the next
+# boundary (LV2), and a plug-in that applied changes a block late would fail.
 AUTO_AT=204800
 
 RUNS=()   # name|exit status
@@ -126,13 +130,13 @@ want () { [ -z "$ONLY" ] || [ "$ONLY" = "$1" ]; }
 if [ -n "$LV2" ] && want lv2; then
 	mapfile -t SM < <(state_map 1)
 	EXP=(); for e in "${LV2_DEFAULTS[@]}"; do EXP+=(--expect "$e"); done
-	daw lv2-controls lv2 "$LV2" long controls "${EXP[@]}" "${SM[@]}" --automate "Chorus Depth=0,10" --automate-at $AUTO_AT -- "${LV2_CONTROLS[@]}"
+	daw lv2-controls lv2 "$LV2" long controls "${EXP[@]}" "${SM[@]}" --automate "Chorus Depth=0,10" --automate-at $AUTO_AT --automate-cycles 1 -- "${LV2_CONTROLS[@]}"
 	daw lv2-values lv2 "$LV2" short values "${SM[@]}" -- "${LV2_VALUES[@]}"
 fi
 if [ -n "$VST3" ] && want vst3; then
 	mapfile -t SM < <(state_map 10)
 	EXP=(); for e in "${VST3_DEFAULTS[@]}"; do EXP+=(--expect "$e"); done
-	daw vst3-controls vst3 "$VST3" long controls "${EXP[@]}" "${SM[@]}" --automate "Chorus Depth=0,1" --automate-at $AUTO_AT -- "${VST3_CONTROLS[@]}"
+	daw vst3-controls vst3 "$VST3" long controls "${EXP[@]}" "${SM[@]}" --automate "Chorus Depth=0,1" --automate-at $AUTO_AT --automate-cycles 0 -- "${VST3_CONTROLS[@]}"
 	daw vst3-values vst3 "$VST3" short values "${SM[@]}" -- "${VST3_VALUES[@]}"
 fi
 if [ -n "$OLD_LV2" ] && [ -n "$LV2" ] && want upgrade; then
