@@ -17,10 +17,25 @@
 #                  (default build-audacity-check; not under /tmp, see below)
 #   --keep-going   try the effect even when the scan marked the plug-in invalid
 #
-# Packages: audacity xvfb xauth sox xdotool x11-apps x11-utils imagemagick python3
-# strace gcc iproute2 util-linux. It prints PASS or FAIL for each case and exits non-zero
-# on any FAIL. A whole run takes a few minutes, mostly Audacity's first scan
-# of every plug-in on the machine.
+# Packages: audacity xvfb xauth sox xdotool x11-apps x11-utils imagemagick
+# python3 strace gcc iproute2 util-linux. A run takes about a minute on two
+# cores (Audacity starts three times; the first start scans every plug-in on
+# the machine). It prints PASS or FAIL for each case, and exits non-zero on
+# any FAIL:
+#   - the scan: the plug-in registry lists Tessamune with Enabled=1, Valid=1;
+#   - a stereo and a mono 48 kHz float file imported, processed and exported
+#     as 32-bit float, equal to tessamune-render's output bit for bit: with
+#     no effect (Audacity's own round trip), at the defaults, and with mix 5
+#     and Processing Mode Mono. Audacity 3.2.4 ignores name=value lists given
+#     to an LV2 effect from scripting (it answers OK and keeps the current
+#     settings; the check prints what it made of one), so that setting is a
+#     user preset chosen with Use_Preset, as a preset saved in the effect
+#     dialog would be;
+#   - the effect dialog holds the plug-in's own window (screenshot). Debian's
+#     Audacity 3.2.4 empties SUIL_MODULE_DIR, so suil cannot load its
+#     X11-in-GTK3 wrapper and the dialog falls back to generic controls: the
+#     check then prints HOST for that case (seen in an strace of Audacity) and
+#     checks the dialog again with suil's folder put back (LD_PRELOAD).
 #
 # Audacity runs with a private HOME and XDG folders under the output folder,
 # so nothing of the machine's own Audacity set-up is read or changed. Its
@@ -520,6 +535,7 @@ open_dialog() {   # open_dialog PNG: 0 when the dialog holds the plug-in's own w
     xdotool windowsize "$dialog" $((w + 1)) $((h + 1)); sleep 1
     xdotool windowsize "$dialog" "$w" "$h"; sleep 2
     xwd -id "$dialog" -silent | convert xwd:- "$png"
+    xwd -root -silent | convert xwd:- "${png%.png}-screen.png"
     xwininfo -tree -id "$dialog" >"${png%.png}-windows.txt" 2>&1 || true
     for child in $(sed -n 's/^ *\(0x[0-9a-f]*\) .*/\1/p' "${png%.png}-windows.txt"); do
         if (( (child >> 21) != (dialog >> 21) )); then editor=$child; break; fi
@@ -548,10 +564,10 @@ else
     open_dialog "$shot" && stock=1 || stock=0
     kill "$strace_pid" 2>/dev/null || true
     wait "$strace_pid" 2>/dev/null || true
-    module_miss=$(grep -o 'openat([^"]*"[^"]*libsuil_x11_in_gtk3[^"]*".*ENOENT' "$strace_log" | head -n 1 || true)
+    module_miss=$(grep 'libsuil_x11_in_gtk3.*ENOENT' "$strace_log" | grep -o '"[^"]*"' | head -n 1 | tr -d '"' || true)
     if [[ $stock -eq 1 ]]; then
         record PASS "$dialog_case" "$(editor_size "$editor") editor; $shot"
-    elif [[ -n $module_miss && $module_miss == *'"/libsuil'* ]]; then
+    elif [[ $module_miss == /libsuil* ]]; then
         # Debian's Audacity 3.2.4 sets SUIL_MODULE_DIR to an empty string
         # (its LV2 module does so with a build-time folder that is empty in
         # this build), so suil looks for /libsuil_x11_in_gtk3.so, no X11
@@ -559,8 +575,9 @@ else
         # generic controls instead. That is the host's fault, not the
         # plug-in's: note it, and check the editor again with that one
         # setting put right.
-        echo "HOST  $dialog_case: Audacity could not load suil's X11-in-GTK3 wrapper (${module_miss%%,*}...) and shows its generic controls; $shot"
-        results+=("HOST  $dialog_case: generic controls only, suil wrapper not found (Audacity's empty SUIL_MODULE_DIR); $shot")
+        line="HOST  $dialog_case  (Audacity's generic controls: it looked for suil's X11-in-GTK3 wrapper at $module_miss; $shot)"
+        echo "$line"
+        results+=("$line")
         suil_dir=$(dirname "$(ls /usr/lib/*/suil-0/libsuil_x11_in_gtk3.so /usr/lib/suil-0/libsuil_x11_in_gtk3.so 2>/dev/null | head -n 1)")
         keep_env="$run/keep-suil-module-dir.so"
         cat >"$run/keep-suil-module-dir.c" <<'EOF'
