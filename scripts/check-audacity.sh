@@ -93,7 +93,9 @@ if [[ $inside -eq 0 ]]; then
     esac
     ns=(unshare --mount --net --fork)
     [[ $(id -u) -eq 0 ]] || ns=(unshare --map-root-user --mount --net --fork)
-    exec "${ns[@]}" "$0" --inside --bundle "$bundle" --render "$render" --out "$out"
+    inner=(--inside --bundle "$bundle" --render "$render" --out "$out")
+    [[ $keep_going -eq 0 ]] || inner+=(--keep-going)
+    exec "${ns[@]}" "$0" "${inner[@]}"
 fi
 
 # ---------------------------------------------------------------------------
@@ -117,18 +119,18 @@ record() {   # record PASS|FAIL name [detail]
     echo "$verdict  $name${detail:+  ($detail)}"
 }
 
-pids=()
+# On exit, stop what this script started and is still running (its own
+# background jobs: Xvfb, Audacity, strace).
 cleanup() {
     local pid
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in $(jobs -p); do kill "$pid" 2>/dev/null || true; done
     sleep 1
-    for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
+    for pid in $(jobs -p); do kill -9 "$pid" 2>/dev/null || true; done
 }
 trap cleanup EXIT
 
 export DISPLAY=:1
 Xvfb :1 -screen 0 1280x1024x24 -nolisten tcp >"$run/xvfb.log" 2>&1 &
-pids+=($!)
 for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.2; done
 xdotool getdisplaygeometry >/dev/null
 
@@ -182,7 +184,6 @@ audacity_pid=""
 start_audacity() {   # start_audacity LOG
     audacity >"$1" 2>&1 &
     audacity_pid=$!
-    pids+=("$audacity_pid")
 }
 stop_audacity() {
     [[ -n $audacity_pid ]] || return 0
