@@ -201,11 +201,11 @@ namespace Hosting
     int indexOf (juce::AudioPluginInstance& instance, Format format, const juce::String& parameterId)
     {
         // VST3 knows a parameter by a number the wrapper derives from the ID
-        // (its hash, without the top bit); the LV2 host by "des:" and the
-        // parameter's URI, <plug-in URI>:<ID>.
+        // (its hash, without the top bit); the LV2 host by "sym:" and the
+        // symbol of its control port, which is the ID.
         const auto hostId = format == Format::vst3
                               ? juce::String ((juce::uint32) parameterId.hashCode() & 0x7fffffffu)
-                              : "des:" + juce::String (TESSAMUNE_LV2_URI) + ":" + parameterId;
+                              : "sym:" + parameterId;
 
         const auto& parameters = instance.getParameters();
 
