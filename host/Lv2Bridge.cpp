@@ -68,6 +68,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace
@@ -90,7 +91,8 @@ namespace
     constexpr uint32_t patchSetEventBytes = 72;
     static_assert (numControlPorts * patchSetEventBytes + sizeof (LV2_Atom_Sequence) < inputEventBytes);
 
-    static_assert (std::atomic<float>::is_always_lock_free && std::atomic<uint32_t>::is_always_lock_free);
+    static_assert (std::atomic<float>::is_always_lock_free && std::atomic<uint32_t>::is_always_lock_free
+                   && std::atomic<std::thread::id>::is_always_lock_free);
     static_assert (numControlPorts <= 32, "the reapply requests are one bit per control port");
 
     const LV2_Descriptor* framework()
@@ -279,6 +281,7 @@ namespace
 
         void run (uint32_t numFrames) noexcept
         {
+            runningThread.store (std::this_thread::get_id(), std::memory_order_relaxed);
             openHostOutput();
 
             uint32_t start = 0;
@@ -300,6 +303,12 @@ namespace
             while (start < numFrames);
 
             closeHostOutput();
+            runningThread.store ({}, std::memory_order_relaxed);
+        }
+
+        bool isRunningOn (std::thread::id thread) const noexcept
+        {
+            return runningThread.load (std::memory_order_relaxed) == thread;
         }
 
         void cleanup() noexcept
@@ -434,6 +443,8 @@ namespace
         LV2_Atom_Forge inputForge {}, outputForge {};
         LV2_Atom_Forge_Frame hostOutputFrame {};
         bool hostOutputOpen = false;
+
+        std::atomic<std::thread::id> runningThread {};
     };
 
     Instance* asInstance (LV2_Handle handle) noexcept
@@ -551,6 +562,11 @@ namespace Lv2Bridge
     {
         if (control >= 0 && (uint32_t) control < numControlPorts)
             asInstance (handle)->controls.reapply (control);
+    }
+
+    bool isRunningOnThisThread (LV2_Handle handle) noexcept
+    {
+        return asInstance (handle)->isRunningOn (std::this_thread::get_id());
     }
 }
 

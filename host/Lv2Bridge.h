@@ -43,6 +43,10 @@ namespace Lv2Bridge
     /** Makes the next run hand the control port's current value to the
         processor again, even if the port has not changed since it last did. */
     void reapplyControl (LV2_Handle, int control) noexcept;
+
+    /** True while the calling thread is inside the instance's run: what
+        changes then came from the ports. */
+    bool isRunningOnThisThread (LV2_Handle) noexcept;
 }
 
 // The framework's entry points, renamed by the build (Formats.cmake).

@@ -16,7 +16,8 @@
       port's value on again at its next run, in case the report arrived after
       the run had already passed on a newer one;
     - writes nothing back that came from the host: changes the host makes
-      reach the processor on the audio thread, the reports above are applied
+      reach the processor inside the plug-in's run (on the audio thread,
+      where nothing is written in any case), the reports above are applied
       under a guard, and a value the host already holds is not written.
 
     The editor is found as the child of the window the framework hands the
@@ -138,10 +139,12 @@ namespace
         }
 
         // True for a change that the editor made: on this (the UI) thread,
-        // and not while a host report is being applied.
+        // not while a host report is being applied, and not from the ports
+        // (a host may run the plug-in on its UI thread).
         bool isFromEditor() const noexcept
         {
-            return juce::MessageManager::existsAndIsCurrentThread() && ! applyingHostValue;
+            return juce::MessageManager::existsAndIsCurrentThread() && ! applyingHostValue
+                && ! isRunningOnThisThread (plugin);
         }
 
         void audioProcessorParameterChanged (juce::AudioProcessor*, int parameterIndex, float newValue) override

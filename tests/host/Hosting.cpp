@@ -179,6 +179,29 @@ namespace Hosting
         return data;
     }
 
+    std::vector<ReferenceParameter> referenceParameters()
+    {
+        juce::String text;
+        std::vector<ReferenceParameter> result;
+
+        if (runReference ({ "parameters" }, &text) != 0)
+            return result;
+
+        for (const auto& line : juce::StringArray::fromLines (text))
+        {
+            const auto fields = juce::StringArray::fromTokens (line, "\t", "");
+
+            if (fields.size() != 9)
+                continue;
+
+            result.push_back ({ fields[0], fields[1], fields[2].getFloatValue(), fields[3].getFloatValue(),
+                                fields[4].getFloatValue(), fields[5].getFloatValue(), fields[6].getIntValue(),
+                                fields[7], fields[8] });
+        }
+
+        return result;
+    }
+
     std::map<std::pair<int, int>, bool> referenceLayouts()
     {
         juce::String text;
