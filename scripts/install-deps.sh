@@ -17,7 +17,6 @@ if [[ "${1:-}" == "--tests" ]]; then
     packages+=(
         libgtest-dev libbenchmark-dev
         xvfb xauth               # a display for the tests that open windows
-        libxtst-dev              # their mouse, for the LV2 editor's test
         clang libclang-rt-14-dev # the sanitizer builds and the fuzzers
         llvm-14                  # their reports' symbolizer, which their suppressions need
     )

@@ -1,4 +1,4 @@
-// The LV2 editor, opened by the suite's own host in an X window under the
+// The LV2 editor, opened by the suite's own host in an X window on the
 // test display: a knob turned with the mouse is written to its control port
 // through the host's write function, and a port value the host reports moves
 // the editor's controls without being written back.
@@ -15,7 +15,6 @@
 
 // Last: Xlib defines macros (None, Bool, Status...) that other headers use as names.
 #include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
 
 using namespace Lv2TestHost;
 
@@ -90,9 +89,6 @@ namespace
             if (display == nullptr)
                 return;
 
-            int event, error, major, minor;
-            hasXTest = XTestQueryExtension (display, &event, &error, &major, &minor);
-
             parent = XCreateSimpleWindow (display, DefaultRootWindow (display), 0, 0, 400, 500, 0, 0, 0);
             XMapWindow (display, parent);
             XSync (display, False);
@@ -141,7 +137,6 @@ namespace
         }
 
         bool hasDisplay() const { return display != nullptr; }
-        bool canMoveTheMouse() const { return hasXTest; }
         bool isOpen() const { return handle != nullptr && idle != nullptr; }
 
         // What a host does between user actions: lets the editor handle its
@@ -162,33 +157,49 @@ namespace
         }
 
         // Drags with the left button from a point of the editor, in steps.
+        // The events go straight to the editor's window, whatever other
+        // windows the display shows meanwhile (other tests run at once).
         void drag (int x, int y, int dx, int dy)
         {
-            int rootX = 0, rootY = 0;
-            Window child;
-            XTranslateCoordinates (display, parent, DefaultRootWindow (display), x, y, &rootX, &rootY, &child);
-
-            XTestFakeMotionEvent (display, -1, rootX, rootY, 0);
-            pump (50);
-            XTestFakeButtonEvent (display, 1, True, 0);
-            pump (50);
-
             constexpr int steps = 10;
+            sendMouse (ButtonPress, x, y, 0);
+            pump (50);
 
             for (int i = 1; i <= steps; ++i)
             {
-                XTestFakeMotionEvent (display, -1, rootX + dx * i / steps, rootY + dy * i / steps, 0);
+                sendMouse (MotionNotify, x + dx * i / steps, y + dy * i / steps, Button1Mask);
                 pump (30);
             }
 
-            XTestFakeButtonEvent (display, 1, False, 0);
+            sendMouse (ButtonRelease, x + dx, y + dy, Button1Mask);
             pump (100);
         }
 
     private:
+        void sendMouse (int type, int x, int y, unsigned int state)
+        {
+            const auto window = reinterpret_cast<Window> (widget);
+            XEvent event {};
+
+            if (type == MotionNotify)
+            {
+                event.xmotion = { MotionNotify, 0, True, display, window, DefaultRootWindow (display), 0,
+                                  time, x, y, x, y, state, NotifyNormal, True };
+            }
+            else
+            {
+                event.xbutton = { type, 0, True, display, window, DefaultRootWindow (display), 0,
+                                  time, x, y, x, y, state, Button1, True };
+            }
+
+            time += 20;
+            XSendEvent (display, window, False, 0, &event);
+            XFlush (display);
+        }
+
         Display* display = nullptr;
+        Time time = 1000;
         Window parent = 0;
-        bool hasXTest = false;
 
         juce::DynamicLibrary library;
         const LV2UI_Descriptor* descriptor = nullptr;
@@ -221,8 +232,8 @@ TEST (Lv2Editor, KnobTurnedInTheEditorIsWrittenToItsPort)
     Recorder recorder;
     Editor editor (plugin, recorder);
 
-    if (! editor.hasDisplay() || ! editor.canMoveTheMouse())
-        GTEST_SKIP() << "needs an X display with the XTEST extension";
+    if (! editor.hasDisplay())
+        GTEST_SKIP() << "needs an X display";
 
     ASSERT_TRUE (editor.isOpen());
     editor.pump (300);
