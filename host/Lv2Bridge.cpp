@@ -176,8 +176,9 @@ namespace
             passAll = false;
         }
 
-        // After a state restore (not concurrent with run): the ports' values
-        // now count as passed on.
+        // On the thread that restored the state, after the restore: the
+        // ports' values at this moment count as passed on. (A port the host
+        // connects or changes afterwards differs from them and applies.)
         void resync() noexcept
         {
             for (size_t i = 0; i < numControlPorts; ++i)
