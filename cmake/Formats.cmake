@@ -30,9 +30,11 @@ target_compile_definitions(Tessamune_Standalone PRIVATE
     "JucePlugin_PreferredChannelConfigurations=${TESSAMUNE_FIXED_CONFIGURATION}")
 
 # --- LV2 ---------------------------------------------------------------------
-# The framework's LV2 entry points are compiled under other names, and
-# host/Lv2PortGuard.cpp exports the real ones, so that a host leaving an audio
-# or atom output port unconnected cannot crash the plug-in.
+# The framework's LV2 entry points are compiled under other names, and the
+# plug-in's LV2 layer in host/ exports the real ones (host/Lv2Bridge.cpp): it
+# carries the parameters as control ports, accepts the block-length options
+# hosts send, splits long runs, and keeps a host that leaves a port
+# unconnected from crashing the plug-in.
 get_target_property(_tessamune_juce_modules juce::juce_audio_plugin_client INTERFACE_JUCE_MODULE_PATH)
 set(_tessamune_lv2_client "${_tessamune_juce_modules}/juce_audio_plugin_client/juce_audio_plugin_client_LV2.cpp")
 if(NOT EXISTS "${_tessamune_lv2_client}")
@@ -43,7 +45,30 @@ set_property(SOURCE "${_tessamune_lv2_client}" APPEND PROPERTY COMPILE_DEFINITIO
     lv2_descriptor=tessamune_framework_lv2_descriptor
     lv2ui_descriptor=tessamune_framework_lv2ui_descriptor)
 
-target_sources(Tessamune_LV2 PRIVATE ${PROJECT_SOURCE_DIR}/host/Lv2PortGuard.cpp)
+# The control ports, one per parameter after the framework's ports (audio
+# inputs and outputs, atom input and output, latency, free-wheeling,
+# enabled), are described from the processor's parameter layout by a small
+# program built from the plug-in's code: a table for the binary and the
+# ports' Turtle for the bundle.
+math(EXPR TESSAMUNE_LV2_FIRST_CONTROL_PORT "${TESSAMUNE_FIXED_INPUTS} + ${TESSAMUNE_FIXED_OUTPUTS} + 5")
+set(_tessamune_lv2_generated "${CMAKE_CURRENT_BINARY_DIR}/lv2-ports")
+add_executable(tessamune_lv2_ports ${PROJECT_SOURCE_DIR}/host/DescribeLv2Ports.cpp)
+tessamune_use_plugin_code(tessamune_lv2_ports)
+add_custom_command(
+    OUTPUT "${_tessamune_lv2_generated}/Lv2ControlPortTable.h" "${_tessamune_lv2_generated}/control-ports.ttl"
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${_tessamune_lv2_generated}"
+    COMMAND tessamune_lv2_ports ${TESSAMUNE_LV2_FIRST_CONTROL_PORT}
+            "${_tessamune_lv2_generated}/Lv2ControlPortTable.h" "${_tessamune_lv2_generated}/control-ports.ttl"
+    DEPENDS tessamune_lv2_ports
+    COMMENT "Describing the LV2 control ports from the parameter layout"
+    VERBATIM)
+
+target_sources(Tessamune_LV2 PRIVATE
+    ${PROJECT_SOURCE_DIR}/host/Lv2Bridge.cpp
+    ${PROJECT_SOURCE_DIR}/host/Lv2Features.cpp
+    ${PROJECT_SOURCE_DIR}/host/Lv2Ui.cpp
+    "${_tessamune_lv2_generated}/Lv2ControlPortTable.h")
+target_include_directories(Tessamune_LV2 PRIVATE "${_tessamune_lv2_generated}")
 target_compile_definitions(Tessamune_LV2 PRIVATE
     TESSAMUNE_LV2_AUDIO_INPUTS=${TESSAMUNE_FIXED_INPUTS}
     TESSAMUNE_LV2_AUDIO_OUTPUTS=${TESSAMUNE_FIXED_OUTPUTS})
@@ -69,6 +94,8 @@ add_custom_command(TARGET Tessamune_LV2 POST_BUILD
         "-DMICRO=${TESSAMUNE_LV2_MICRO_VERSION}"
         "-DAUDIO_INPUTS=${TESSAMUNE_FIXED_INPUTS}"
         "-DAUDIO_OUTPUTS=${TESSAMUNE_FIXED_OUTPUTS}"
+        "-DCONTROL_PORTS=${_tessamune_lv2_generated}/control-ports.ttl"
+        "-DFIRST_CONTROL_PORT=${TESSAMUNE_LV2_FIRST_CONTROL_PORT}"
         -P ${PROJECT_SOURCE_DIR}/host/DescribeLv2Bundle.cmake
     VERBATIM)
 

@@ -8,6 +8,9 @@
 #   -DMINOR=<n> -DMICRO=<n> lv2:minorVersion and lv2:microVersion
 #   -DAUDIO_INPUTS=<n> -DAUDIO_OUTPUTS=<n>
 #                           the audio ports the plug-in binary was built for
+#   -DCONTROL_PORTS=<file>  the control ports' Turtle, generated from the
+#                           parameter layout (host/DescribeLv2Ports.cpp)
+#   -DFIRST_CONTROL_PORT=<n> the index the binary gives the first of them
 #
 # What it changes:
 # * the plug-in is of PLUGIN_CLASS as well as lv2:Plugin, in manifest.ttl and
@@ -15,13 +18,20 @@
 # * lv2:minorVersion and lv2:microVersion are ours, and manifest.ttl carries
 #   them too (hosts read versions from the manifest without loading dsp.ttl);
 # * audio ports are not lv2:connectionOptional: the plug-in always processes
-#   all of them (an unconnected one still does no harm, see Lv2PortGuard.cpp);
+#   all of them (an unconnected one still does no harm, see Lv2Bridge.cpp);
+# * the parameters are control ports, after the framework's ports, instead of
+#   patch:writable properties: the property definitions, the patch:writable
+#   and patch:readable lists and the atom ports' patch:Message support go;
+# * only the URID map is a required feature; the options and a bounded block
+#   length are optional (the plug-in splits longer runs itself);
+# * the editor may use the host's ui:touch to report its gestures;
 # * an empty maintainer mailbox ("foaf:mbox <>") is dropped;
 # * presets without a name are dropped.
-# It stops the build if the files do not look as expected, or if the audio
-# ports differ from what the binary was built for.
+# It stops the build if the files do not look as expected, if the audio
+# ports differ from what the binary was built for, or if the ports are not
+# numbered 0, 1, 2... as the binary numbers them.
 
-foreach(var BUNDLE URI PLUGIN_CLASS MINOR MICRO AUDIO_INPUTS AUDIO_OUTPUTS)
+foreach(var BUNDLE URI PLUGIN_CLASS MINOR MICRO AUDIO_INPUTS AUDIO_OUTPUTS CONTROL_PORTS FIRST_CONTROL_PORT)
     if(NOT DEFINED ${var} OR "${${var}}" STREQUAL "")
         message(FATAL_ERROR "DescribeLv2Bundle: ${var} is not set")
     endif()
@@ -29,8 +39,9 @@ endforeach()
 
 set(manifest "${BUNDLE}/manifest.ttl")
 set(dsp "${BUNDLE}/dsp.ttl")
+set(ui "${BUNDLE}/ui.ttl")
 
-foreach(file "${manifest}" "${dsp}")
+foreach(file "${manifest}" "${dsp}" "${ui}" "${CONTROL_PORTS}")
     if(NOT EXISTS "${file}")
         message(FATAL_ERROR "DescribeLv2Bundle: ${file} is missing")
     endif()
@@ -125,4 +136,79 @@ if(NOT num_ins EQUAL AUDIO_INPUTS OR NOT num_outs EQUAL AUDIO_OUTPUTS)
                         "the binary was built for ${AUDIO_INPUTS} and ${AUDIO_OUTPUTS}")
 endif()
 
+# Replaces the first occurrence of one text by another, unless the result is
+# already there; stops the build when neither is.
+function(replace_once var from to what)
+    string(FIND "${${var}}" "${from}" at)
+    if(NOT at EQUAL -1)
+        string(REPLACE "${from}" "${to}" result "${${var}}")
+        set(${var} "${result}" PARENT_SCOPE)
+        return()
+    endif()
+    string(FIND "${${var}}" "${to}" done)
+    if(done EQUAL -1)
+        message(FATAL_ERROR "DescribeLv2Bundle: ${what} not as expected")
+    endif()
+endfunction()
+
+# The parameters are ports, not properties.
+string(REGEX REPLACE "\tpatch:(writable|readable)(\n\t\tplug:[A-Za-z0-9_]+ ,)*\n\t\tplug:[A-Za-z0-9_]+ ;\n" "" block "${block}")
+replace_once(block "\t\tatom:supports\n\t\t\tpatch:Message ,\n\t\t\ttime:Position ;\n"
+                   "\t\tatom:supports\n\t\t\ttime:Position ;\n" "the atom input's supported events")
+string(REPLACE "\t\tatom:supports\n\t\t\tpatch:Message ;\n" "" block "${block}")
+if(block MATCHES "patch:")
+    message(FATAL_ERROR "DescribeLv2Bundle: the plug-in is still described with patch messages")
+endif()
+
+# Only the URID map is required.
+replace_once(block "\tlv2:optionalFeature\n\t\tlv2:hardRTCapable ;\n"
+                   "\tlv2:optionalFeature\n\t\tlv2:hardRTCapable ,\n\t\topts:options ,\n\t\tbufs:boundedBlockLength ;\n"
+                   "the optional features")
+replace_once(block "\tlv2:requiredFeature\n\t\turid:map ,\n\t\topts:options ,\n\t\tbufs:boundedBlockLength ;\n"
+                   "\tlv2:requiredFeature\n\t\turid:map ;\n"
+                   "the required features")
+
+# The control ports close the port list.
+file(READ "${CONTROL_PORTS}" control_ports)
+string(FIND "${block}" "${control_ports}" present)
+if(present EQUAL -1)
+    replace_once(block "\t] ;\n\topts:supportedOption" "\t] , [\n${control_ports}\t] ;\n\topts:supportedOption"
+                 "the end of the port list")
+endif()
+
+# Each port index once, from 0 up, the control ports from FIRST_CONTROL_PORT.
+# (Matched without their ";", which CMake reads as a list separator.)
+string(REGEX MATCHALL "lv2:index [0-9]+" index_lines "${block}")
+string(REGEX MATCHALL "lv2:index [0-9]+" control_index_lines "${control_ports}")
+list(LENGTH index_lines num_ports)
+list(LENGTH control_index_lines num_controls)
+math(EXPR expected_ports "${FIRST_CONTROL_PORT} + ${num_controls}")
+if(NOT num_ports EQUAL expected_ports)
+    message(FATAL_ERROR "DescribeLv2Bundle: ${num_ports} ports described, the binary has ${expected_ports}")
+endif()
+math(EXPR last_port "${num_ports} - 1")
+foreach(index RANGE 0 ${last_port})
+    list(FIND index_lines "lv2:index ${index}" found)
+    if(found EQUAL -1)
+        message(FATAL_ERROR "DescribeLv2Bundle: no port has index ${index}")
+    endif()
+endforeach()
+string(FIND "${block}" "\t\tlv2:index ${FIRST_CONTROL_PORT} ;\n\t\tlv2:symbol" first_control)
+if(first_control EQUAL -1)
+    message(FATAL_ERROR "DescribeLv2Bundle: port ${FIRST_CONTROL_PORT} is not the first control port")
+endif()
+
+# The parameters' property definitions sit before the plug-in's block.
+string(REGEX REPLACE "plug:[A-Za-z0-9_]+\n\ta lv2:Parameter ;\n(\t[^\n]* ;\n)*\t[^\n]* \\.\n\n" "" before "${before}")
+if(before MATCHES "lv2:Parameter")
+    message(FATAL_ERROR "DescribeLv2Bundle: a parameter property is still defined in ${dsp}")
+endif()
+
 write_if_changed("${dsp}" "${dsp_text}" "${before}${block}${after}")
+
+# ui.ttl: the editor reports its gestures through ui:touch when the host has it.
+file(READ "${ui}" ui_text)
+set(new_ui "${ui_text}")
+replace_once(new_ui "\t\topts:options ;\n\n\topts:supportedOption" "\t\topts:options ,\n\t\tui:touch ;\n\n\topts:supportedOption"
+             "the editor's optional features")
+write_if_changed("${ui}" "${ui_text}" "${new_ui}")

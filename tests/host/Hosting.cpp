@@ -179,6 +179,29 @@ namespace Hosting
         return data;
     }
 
+    std::vector<ReferenceParameter> referenceParameters()
+    {
+        juce::String text;
+        std::vector<ReferenceParameter> result;
+
+        if (runReference ({ "parameters" }, &text) != 0)
+            return result;
+
+        for (const auto& line : juce::StringArray::fromLines (text))
+        {
+            const auto fields = juce::StringArray::fromTokens (line, "\t", "");
+
+            if (fields.size() != 9)
+                continue;
+
+            result.push_back ({ fields[0], fields[1], fields[2].getFloatValue(), fields[3].getFloatValue(),
+                                fields[4].getFloatValue(), fields[5].getFloatValue(), fields[6].getIntValue(),
+                                fields[7], fields[8] });
+        }
+
+        return result;
+    }
+
     std::map<std::pair<int, int>, bool> referenceLayouts()
     {
         juce::String text;
@@ -201,11 +224,11 @@ namespace Hosting
     int indexOf (juce::AudioPluginInstance& instance, Format format, const juce::String& parameterId)
     {
         // VST3 knows a parameter by a number the wrapper derives from the ID
-        // (its hash, without the top bit); the LV2 host by "des:" and the
-        // parameter's URI, <plug-in URI>:<ID>.
+        // (its hash, without the top bit); the LV2 host by "sym:" and the
+        // symbol of its control port, which is the ID.
         const auto hostId = format == Format::vst3
                               ? juce::String ((juce::uint32) parameterId.hashCode() & 0x7fffffffu)
-                              : "des:" + juce::String (TESSAMUNE_LV2_URI) + ":" + parameterId;
+                              : "sym:" + parameterId;
 
         const auto& parameters = instance.getParameters();
 

@@ -50,6 +50,19 @@ namespace Hosting
     /** The state block the processor writes in process for the settings. */
     juce::MemoryBlock referenceState (const std::vector<std::pair<juce::String, float>>& settings);
 
+    /** One parameter of the processor's layout, as the reference program
+        reads it from the processor in process. */
+    struct ReferenceParameter
+    {
+        juce::String id, name;
+        float start = 0, end = 0, interval = 0, defaultValue = 0;   // plain
+        int steps = 0;
+        juce::String textAt0, textAt1;   // the texts of normalised 0 and 1
+    };
+
+    /** The processor's parameters in order; empty if the program failed. */
+    std::vector<ReferenceParameter> referenceParameters();
+
     /** The reference program's "layouts" table: (ins, outs) -> accepted. */
     std::map<std::pair<int, int>, bool> referenceLayouts();
 

@@ -162,6 +162,22 @@ TEST (Lv2Identity, BundleDescriptionIsComplete)
     // (latency, free-wheeling, enabled) stay optional.
     EXPECT_FALSE (dsp.contains ("lv2:portProperty lv2:connectionOptional ;"));
     EXPECT_EQ (dsp.indexOf ("lv2:connectionOptional ,") >= 0, true);
+
+    // The plug-in needs only the URID map; it works with a host's options
+    // and bounded block length, and without them.
+    EXPECT_TRUE (dsp.contains ("\tlv2:requiredFeature\n\t\turid:map ;\n"));
+    EXPECT_TRUE (dsp.contains ("\tlv2:optionalFeature\n\t\tlv2:hardRTCapable ,\n\t\topts:options ,\n\t\tbufs:boundedBlockLength ;\n"));
+    EXPECT_EQ (dsp.indexOf ("lv2:requiredFeature"), dsp.lastIndexOf ("lv2:requiredFeature"));
+
+    // The parameters are control ports: no patch properties, no parameter
+    // definitions, no patch messages on the atom ports.
+    const auto statements = dsp.fromLastOccurrenceOf ("@prefix", false, false).fromFirstOccurrenceOf ("\n", false, false);
+    EXPECT_FALSE (statements.contains ("patch:"));
+    EXPECT_FALSE (statements.contains ("lv2:Parameter"));
+
+    // The editor may report its gestures through the host's touch feature.
+    const auto ui = Hosting::lv2Bundle().getChildFile ("ui.ttl").loadFileAsString();
+    EXPECT_TRUE (ui.fromFirstOccurrenceOf ("lv2:optionalFeature", false, false).upToFirstOccurrenceOf (";", false, false).contains ("ui:touch"));
 }
 
 // The one program has no name: a preset for it would show in hosts as a

@@ -15,6 +15,11 @@
     tessamune_reference state OUT [--set ID=NORMALISED]...
         Writes the processor's state block to OUT.
 
+    tessamune_reference parameters
+        One line per parameter, in order, fields separated by tabs: ID, name,
+        range start, end and interval, default (plain), step count, and the
+        text for the normalised values 0 and 1.
+
     tessamune_reference layouts
         For 0 to 3 inputs and outputs (but not none of either: a fresh
         processor is in that layout already), one line "INS OUTS 1|0": whether
@@ -45,7 +50,7 @@ namespace
         o.command = argc > 1 ? argv[1] : "";
         int i = 2;
 
-        if (o.command != "layouts" && argc > 2)
+        if (o.command != "layouts" && o.command != "parameters" && argc > 2)
             o.outputPath = argv[i++];
 
         for (; i < argc; ++i)
@@ -129,6 +134,29 @@ namespace
         return write (o.outputPath, block.getData(), block.getSize()) ? 0 : 1;
     }
 
+    int parameters()
+    {
+        Processor processor;
+
+        for (auto* parameter : processor.getParameters())
+        {
+            auto* ranged = dynamic_cast<juce::RangedAudioParameter*> (parameter);
+
+            if (ranged == nullptr)
+                return 1;
+
+            const auto& range = ranged->getNormalisableRange();
+            const auto number = [] (float v) { return juce::String (v, 9); };
+
+            std::cout << ranged->getParameterID() << "\t" << ranged->getName (1024) << "\t"
+                      << number (range.start) << "\t" << number (range.end) << "\t" << number (range.interval) << "\t"
+                      << number (ranged->convertFrom0to1 (ranged->getDefaultValue())) << "\t" << ranged->getNumSteps() << "\t"
+                      << ranged->getText (0.0f, 1024) << "\t" << ranged->getText (1.0f, 1024) << "\n";
+        }
+
+        return 0;
+    }
+
     int layouts()
     {
         for (int ins = 0; ins <= 3; ++ins)
@@ -164,6 +192,9 @@ int main (int argc, char** argv)
     if (options.command == "layouts")
         return layouts();
 
-    std::cerr << "usage: tessamune_reference render|state OUT [options] | layouts\n";
+    if (options.command == "parameters")
+        return parameters();
+
+    std::cerr << "usage: tessamune_reference render|state OUT [options] | layouts | parameters\n";
     return 1;
 }

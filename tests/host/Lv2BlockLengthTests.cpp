@@ -1,0 +1,144 @@
+// Hosts offer the block length in different ways, or not at all (Audacity
+// sends an 8-byte atom:Int, lv2file has no bounded-block-length feature).
+// The plug-in instantiates with each and runs blocks of any length, split
+// into pieces the framework was prepared for.
+
+#include "Hosting.h"
+#include "Lv2TestHost.h"
+
+#if TESSAMUNE_COUNT_ALLOCATIONS
+ #include "support/RealtimeGuard.h"
+#endif
+
+#include <lv2/midi/midi.h>
+
+#include <gtest/gtest.h>
+
+using namespace Lv2TestHost;
+
+namespace
+{
+    // Runs of very different lengths: shorter and longer than any maximum,
+    // and a first run longer than the longest block the plug-in ever hands
+    // the framework (8192 frames).
+    const std::vector<uint32_t> runs { 9000, 1, 256, 3000, 100, 2000, 0, 12067 };
+    constexpr int totalFrames = 26424;   // their sum
+
+    const std::vector<std::pair<juce::String, float>> settings { { "chorus_depth", 5.0f }, { "chorus_speed", 3.0f }, { "chorus_mix", 7.0f } };
+
+    struct Case
+    {
+        const char* label;
+        BlockLength blockLength;
+        int64_t maxBlock;
+        bool boundedBlockLength;
+    };
+
+    const Case cases[] {
+        { "4-byte atom:Int",                       BlockLength::int32,     256,    true },
+        { "8-byte atom:Int (Audacity)",            BlockLength::int64,     256,    true },
+        { "8-byte atom:Long",                      BlockLength::long64,    1024,   true },
+        { "atom:Float",                            BlockLength::asFloat,   512,    true },
+        { "no bounded block length (lv2file)",     BlockLength::int32,     512,    false },
+        { "no maximum among the options",          BlockLength::notGiven,  0,      true },
+        { "no options at all",                     BlockLength::noOptions, 0,      false },
+        { "a maximum beyond the plug-in's",        BlockLength::int64,     1 << 20, true },
+        { "a maximum of 0",                        BlockLength::int32,     0,      true },
+    };
+}
+
+TEST (Lv2BlockLength, EveryHostOfferInstantiatesAndLongRunsRenderWhole)
+{
+    Hosting::Render r;
+    r.frames = totalFrames;
+    r.block = 512;
+
+    for (const auto& [id, plain] : settings)
+        r.settings.emplace_back (id, plain / 10.0f);
+
+    const auto reference = Hosting::reference (r);
+    ASSERT_EQ (reference.size(), 2u) << "the reference program failed";
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.label);
+
+        Plugin host ({ 48000.0, c.blockLength, c.maxBlock, c.boundedBlockLength, totalFrames });
+        ASSERT_TRUE (host.isReady()) << "refused to instantiate";
+
+        host.connectAll();
+
+        for (const auto& [id, value] : settings)
+            host.setControl (id, value);
+
+        host.activate();
+
+        for (const auto frames : runs)
+            host.run (frames);
+
+        // The chorus's output does not depend on how the signal is cut into
+        // blocks: the whole render is the processor's.
+        for (size_t ch = 0; ch < 2; ++ch)
+            EXPECT_TRUE (host.output()[ch] == reference[ch]) << "channel " << ch;
+    }
+}
+
+// Events on the atom input go with the piece of a split run that holds
+// their frame: the framework hands MIDI it receives back on its atom output
+// at the frame it got it, so the frames that come out show where each event
+// went.
+TEST (Lv2BlockLength, EventsGoWithThePieceThatHoldsTheirFrame)
+{
+    Plugin host ({ 48000.0, BlockLength::int32, 256, true, 4096 });
+    ASSERT_TRUE (host.isReady());
+    host.connectAll();
+    host.activate();
+
+    const std::vector<int64_t> frames { 0, 3, 255, 256, 511, 700, 999 };
+
+    for (const auto frame : frames)
+        host.queueInputEvent (frame, 0xf8);   // MIDI clock, one byte
+
+    host.run (1000);
+
+    std::vector<int64_t> out;
+    const auto midi = host.uridMap().map (LV2_MIDI__MidiEvent);
+
+    for (const auto& [frame, type] : host.outputEvents())
+    {
+        EXPECT_EQ (type, midi);
+        out.push_back (frame);
+    }
+
+    EXPECT_EQ (out, frames);
+}
+
+#if TESSAMUNE_COUNT_ALLOCATIONS
+// A run longer than the framework was prepared for would make it grow its
+// buffers on the audio thread; the pieces keep it within them. Port changes
+// on the way allocate nothing either.
+TEST (Lv2BlockLength, LongRunsAndPortChangesAllocateNothing)
+{
+    Plugin host ({ 48000.0, BlockLength::int32, 256, true, 40000 });
+    ASSERT_TRUE (host.isReady());
+    host.connectAll();
+    host.activate();
+    host.run (256);   // the first block settles what is set up lazily
+
+    const auto depth = (uint32_t) portIndex ("chorus_depth");
+    const auto mix = (uint32_t) portIndex ("chorus_mix");
+    const auto mode = (uint32_t) portIndex ("stereo_proc");
+
+    RealtimeGuard guard;
+
+    for (int i = 0; i < 8; ++i)
+    {
+        host.setControl (depth, (float) i);
+        host.setControl (mix, 10.0f - (float) i);
+        host.setControl (mode, (float) (i % 2));
+        host.run (4000);
+    }
+
+    EXPECT_EQ (guard.allocations(), 0u);
+}
+#endif

@@ -1,0 +1,361 @@
+#include "Lv2TestHost.h"
+
+#include "TestSignal.h"
+
+#include <lv2/atom/atom.h>
+#include <lv2/buf-size/buf-size.h>
+#include <lv2/midi/midi.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace Lv2TestHost
+{
+    namespace
+    {
+        juce::String unquote (const juce::String& text)
+        {
+            return text.trim().trimCharactersAtEnd (" ;").trim().unquoted();
+        }
+
+        // The value after a key on a line "<tabs>key value ;".
+        juce::String valueAfter (const juce::String& line, const juce::String& key)
+        {
+            return line.fromFirstOccurrenceOf (key, false, false).trimCharactersAtEnd (" ;").trim();
+        }
+    }
+
+    std::vector<PortDescription> describedPorts()
+    {
+        const auto dsp = Hosting::lv2Bundle().getChildFile ("dsp.ttl").loadFileAsString();
+        const auto list = dsp.fromFirstOccurrenceOf ("\tlv2:port [\n", false, false)
+                             .upToFirstOccurrenceOf ("\n\t] ;\n", false, false);
+
+        std::vector<PortDescription> ports;
+
+        for (const auto& block : juce::StringArray::fromTokens (list.replace ("\n\t] , [\n", "\x01"), "\x01", ""))
+        {
+            PortDescription port;
+            juce::String label;
+
+            for (const auto& line : juce::StringArray::fromLines (block))
+            {
+                if (line.startsWith ("\t\ta "))
+                    port.types = juce::StringArray::fromTokens (valueAfter (line, "\t\ta "), " ,", "");
+                else if (line.startsWith ("\t\tlv2:index "))
+                    port.index = valueAfter (line, "lv2:index ").getIntValue();
+                else if (line.startsWith ("\t\tlv2:symbol "))
+                    port.symbol = unquote (valueAfter (line, "lv2:symbol "));
+                else if (line.startsWith ("\t\tlv2:name "))
+                    port.name = unquote (valueAfter (line, "lv2:name "));
+                else if (line.startsWith ("\t\tlv2:default "))
+                    port.defaultValue = valueAfter (line, "lv2:default ").getFloatValue();
+                else if (line.startsWith ("\t\tlv2:minimum "))
+                    port.minimum = valueAfter (line, "lv2:minimum ").getFloatValue();
+                else if (line.startsWith ("\t\tlv2:maximum "))
+                    port.maximum = valueAfter (line, "lv2:maximum ").getFloatValue();
+                else if (line.startsWith ("\t\tlv2:portProperty "))
+                    port.properties.addTokens (valueAfter (line, "lv2:portProperty "), " ,", "");
+                else if (line.startsWith ("\t\tpprop:rangeSteps "))
+                    port.rangeSteps = valueAfter (line, "pprop:rangeSteps ").getIntValue();
+                else if (line.startsWith ("\t\t\trdfs:label "))
+                    label = unquote (valueAfter (line, "rdfs:label "));
+                else if (line.startsWith ("\t\t\trdf:value "))
+                    port.scalePoints.emplace_back (label, valueAfter (line, "rdf:value ").getFloatValue());
+            }
+
+            port.types.removeEmptyStrings();
+            port.properties.removeEmptyStrings();
+            ports.push_back (port);
+        }
+
+        return ports;
+    }
+
+    int portIndex (const juce::String& symbol)
+    {
+        static const auto ports = describedPorts();
+
+        for (const auto& p : ports)
+            if (p.symbol == symbol)
+                return p.index;
+
+        return -1;
+    }
+
+    //==========================================================================
+    UridMap::UridMap()
+    {
+        mapFeature = { this, callback };
+    }
+
+    LV2_URID UridMap::map (const char* uri)
+    {
+        const auto it = std::find (uris.begin(), uris.end(), uri);
+
+        if (it != uris.end())
+            return (LV2_URID) (it - uris.begin()) + 1;
+
+        uris.emplace_back (uri);
+        return (LV2_URID) uris.size();
+    }
+
+    LV2_URID UridMap::callback (LV2_URID_Map_Handle handle, const char* uri)
+    {
+        return static_cast<UridMap*> (handle)->map (uri);
+    }
+
+    //==========================================================================
+    namespace
+    {
+        LV2_State_Status store (LV2_State_Handle handle, uint32_t key, const void* value, size_t size, uint32_t type, uint32_t)
+        {
+            auto& state = *static_cast<SavedState*> (handle);
+            const auto* bytes = static_cast<const char*> (value);
+            state.properties[key] = { std::vector<char> (bytes, bytes + size), type };
+            return LV2_STATE_SUCCESS;
+        }
+
+        const void* retrieve (LV2_State_Handle handle, uint32_t key, size_t* size, uint32_t* type, uint32_t* flags)
+        {
+            const auto& state = *static_cast<const SavedState*> (handle);
+            const auto it = state.properties.find (key);
+
+            if (it == state.properties.end())
+                return nullptr;
+
+            *size = it->second.value.size();
+            *type = it->second.type;
+            *flags = LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE;
+            return it->second.value.data();
+        }
+    }
+
+    Plugin::Plugin (Setup s)
+        : setup (s),
+          atomInput (4096, 0),
+          atomOutput (8192, 0),
+          signal (TestSignal::make (2, s.totalFrames, s.rate)),
+          rendered (2, std::vector<float> ((size_t) s.totalFrames))
+    {
+        for (auto& buffer : audio)
+            buffer.assign ((size_t) s.totalFrames, 0.0f);
+
+        if (! library.open (TESSAMUNE_LV2_BINARY))
+            return;
+
+        using Entry = const LV2_Descriptor* (*) (uint32_t);
+
+        if (auto entry = reinterpret_cast<Entry> (library.getFunction ("lv2_descriptor")))
+            descriptor = entry (0);
+
+        if (descriptor == nullptr)
+            return;
+
+        maxBlock32 = (int32_t) s.maxBlock;
+        maxBlock64 = s.maxBlock;
+        maxBlockFloat = (float) s.maxBlock;
+
+        const auto maxKey = urids.map (LV2_BUF_SIZE__maxBlockLength);
+        const auto atomInt = urids.map (LV2_ATOM__Int);
+
+        switch (s.blockLength)
+        {
+            case BlockLength::int32:   options.push_back ({ LV2_OPTIONS_INSTANCE, 0, maxKey, 4, atomInt, &maxBlock32 }); break;
+            case BlockLength::int64:   options.push_back ({ LV2_OPTIONS_INSTANCE, 0, maxKey, 8, atomInt, &maxBlock64 }); break;
+            case BlockLength::long64:  options.push_back ({ LV2_OPTIONS_INSTANCE, 0, maxKey, 8, urids.map (LV2_ATOM__Long), &maxBlock64 }); break;
+            case BlockLength::asFloat: options.push_back ({ LV2_OPTIONS_INSTANCE, 0, maxKey, 4, urids.map (LV2_ATOM__Float), &maxBlockFloat }); break;
+            case BlockLength::notGiven:
+            case BlockLength::noOptions: break;
+        }
+
+        // An option the plug-in does not read, which must reach it unchanged.
+        options.push_back ({ LV2_OPTIONS_INSTANCE, 0, urids.map (LV2_BUF_SIZE__nominalBlockLength), 4, atomInt, &nominal });
+        options.push_back ({ LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr });
+
+        featureList.reserve (3);
+        featureList.push_back ({ LV2_URID__map, const_cast<LV2_URID_Map*> (urids.feature()) });
+
+        if (s.blockLength != BlockLength::noOptions)
+            featureList.push_back ({ LV2_OPTIONS__options, options.data() });
+
+        if (s.boundedBlockLength)
+            featureList.push_back ({ LV2_BUF_SIZE__boundedBlockLength, nullptr });
+
+        for (auto& f : featureList)
+            features.push_back (&f);
+
+        features.push_back (nullptr);
+
+        const auto bundle = Hosting::lv2Bundle().getFullPathName() + "/";
+        handle = descriptor->instantiate (descriptor, s.rate, bundle.toRawUTF8(), features.data());
+    }
+
+    Plugin::~Plugin()
+    {
+        if (handle != nullptr)
+            descriptor->cleanup (handle);
+    }
+
+    void* Plugin::bufferFor (uint32_t port)
+    {
+        switch (port)
+        {
+            case inL: case inR: case outL: case outR:   return audio[port].data();
+            case atomIn:                                return atomInput.data();
+            case atomOut:                               return atomOutput.data();
+            case latency:                               return &latencyValue;
+            case freeWheeling:                          return &freeWheelingValue;
+            case enabled:                               return &enabledValue;
+            default:                                    break;
+        }
+
+        for (const auto& p : describedPorts())
+            if (p.index == (int) port && p.defaultValue.has_value())
+                return &controls.emplace (port, *p.defaultValue).first->second;
+
+        return nullptr;
+    }
+
+    void Plugin::connect (uint32_t port, bool connected)
+    {
+        descriptor->connect_port (handle, port, connected ? bufferFor (port) : nullptr);
+    }
+
+    void Plugin::connectAll()
+    {
+        for (const auto& p : describedPorts())
+            connect ((uint32_t) p.index, true);
+    }
+
+    void Plugin::setControl (const juce::String& symbol, float value)
+    {
+        const auto port = portIndex (symbol);
+        ASSERT_GE (port, (int) numFrameworkPorts) << symbol;
+
+        if (controls.count ((uint32_t) port) == 0)
+            connect ((uint32_t) port, true);
+
+        controls[(uint32_t) port] = value;
+    }
+
+    void Plugin::disconnectControl (const juce::String& symbol)
+    {
+        descriptor->connect_port (handle, (uint32_t) portIndex (symbol), nullptr);
+    }
+
+    void Plugin::activate()     { descriptor->activate (handle); }
+    void Plugin::deactivate()   { descriptor->deactivate (handle); }
+
+    void Plugin::queueInputEvent (int64_t frame, uint8_t byte)
+    {
+        pendingEvents.emplace_back (frame, byte);
+    }
+
+    void Plugin::run (uint32_t frames)
+    {
+        ASSERT_LE (position + frames, (size_t) setup.totalFrames);
+
+        for (const auto port : { inL, inR })
+            std::copy (signal[port].begin() + (long) position, signal[port].begin() + (long) (position + frames), audio[port].begin());
+
+        auto* sequence = reinterpret_cast<LV2_Atom_Sequence*> (atomInput.data());
+        sequence->atom.type = urids.map (LV2_ATOM__Sequence);
+        sequence->body = { 0, 0 };
+        sequence->atom.size = sizeof (LV2_Atom_Sequence_Body);
+
+        for (const auto& [frame, byte] : pendingEvents)
+        {
+            // A one-byte MIDI event takes 24 bytes: time, atom header, body padded.
+            auto* event = reinterpret_cast<LV2_Atom_Event*> (reinterpret_cast<char*> (&sequence->body) + sequence->atom.size);
+            event->time.frames = frame;
+            event->body = { 1, urids.map (LV2_MIDI__MidiEvent) };
+            std::memset (event + 1, 0, 8);
+            std::memcpy (event + 1, &byte, 1);
+            sequence->atom.size += 24;
+        }
+
+        pendingEvents.clear();
+
+        auto* output = reinterpret_cast<LV2_Atom*> (atomOutput.data());
+        output->size = (uint32_t) (atomOutput.size() * sizeof (uint64_t) - sizeof (LV2_Atom));
+        output->type = urids.map (LV2_ATOM__Chunk);
+
+        descriptor->run (handle, frames);
+
+        for (const auto port : { outL, outR })
+            std::copy (audio[port].begin(), audio[port].begin() + frames, rendered[(size_t) (port - outL)].begin() + (long) position);
+
+        position += frames;
+    }
+
+    std::vector<std::pair<int64_t, LV2_URID>> Plugin::outputEvents()
+    {
+        std::vector<std::pair<int64_t, LV2_URID>> events;
+        const auto* sequence = reinterpret_cast<const LV2_Atom_Sequence*> (atomOutput.data());
+
+        if (sequence->atom.type != urids.map (LV2_ATOM__Sequence))
+            return events;
+
+        const auto* body = reinterpret_cast<const char*> (&sequence->body);
+        uint32_t offset = sizeof (LV2_Atom_Sequence_Body);
+
+        while (offset + sizeof (LV2_Atom_Event) <= sequence->atom.size)
+        {
+            const auto* event = reinterpret_cast<const LV2_Atom_Event*> (body + offset);
+            events.emplace_back (event->time.frames, event->body.type);
+            offset += (uint32_t) sizeof (LV2_Atom_Event) + ((event->body.size + 7u) & ~7u);
+        }
+
+        return events;
+    }
+
+    SavedState Plugin::save()
+    {
+        SavedState state;
+        auto* iface = static_cast<const LV2_State_Interface*> (descriptor->extension_data (LV2_STATE__interface));
+        EXPECT_NE (iface, nullptr);
+
+        if (iface != nullptr)
+            iface->save (handle, store, &state, LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE, features.data());
+
+        return state;
+    }
+
+    LV2_State_Status Plugin::restore (const SavedState& state)
+    {
+        auto* iface = static_cast<const LV2_State_Interface*> (descriptor->extension_data (LV2_STATE__interface));
+        EXPECT_NE (iface, nullptr);
+
+        if (iface == nullptr)
+            return LV2_STATE_ERR_UNKNOWN;
+
+        return iface->restore (handle, retrieve, const_cast<SavedState*> (&state), 0, features.data());
+    }
+
+    double Plugin::savedValue (const juce::String& parameterId)
+    {
+        return plainValueIn (save(), urids, parameterId);
+    }
+
+    double plainValueIn (const SavedState& state, UridMap& urids, const juce::String& parameterId)
+    {
+        const auto key = urids.map ((juce::String (TESSAMUNE_LV2_URI) + ":StateString").toRawUTF8());
+        const auto it = state.properties.find (key);
+
+        if (it == state.properties.end())
+            return -1.0;
+
+        juce::MemoryBlock block;
+        block.fromBase64Encoding (juce::String::fromUTF8 (it->second.value.data(), (int) it->second.value.size()));
+
+        if (block.getSize() <= 9)
+            return -1.0;
+
+        const auto text = juce::String::fromUTF8 (static_cast<const char*> (block.getData()) + 8, (int) block.getSize() - 9);
+        const auto attribute = "id=\"" + parameterId + "\" value=\"";
+        return text.contains (attribute) ? text.fromFirstOccurrenceOf (attribute, false, false).getDoubleValue() : -1.0;
+    }
+}
