@@ -58,7 +58,6 @@
 #include <lv2/buf-size/buf-size.h>
 #include <lv2/patch/patch.h>
 #include <lv2/state/state.h>
-#include <lv2/time/time.h>
 #include <lv2/urid/urid.h>
 
 #include <algorithm>
@@ -128,7 +127,6 @@ namespace
         const LV2_URID atomSequence = get (LV2_ATOM__Sequence);
         const LV2_URID atomObject = get (LV2_ATOM__Object);
         const LV2_URID patchSet = get (LV2_PATCH__Set);
-        const LV2_URID timeFrame = get (LV2_TIME__frame);
         std::array<LV2_URID, numControlPorts> parameters {};
     };
 
@@ -361,13 +359,15 @@ namespace
 
             if (hostInput != nullptr && hostInput->atom.type == urids.atomSequence)
             {
-                // Events timed in anything but frames all go with the first piece.
-                const auto inFrames = hostInput->body.unit == 0 || hostInput->body.unit == urids.timeFrame;
+                // Event times are read as frames, as the framework reads them.
+                // The sequence's unit field is not looked at: some hosts
+                // (Ardour 7) never write it, and an input port that
+                // does not ask for beat time gets frames.
                 const auto end = (int64_t) start + length;
 
                 forEachEvent (*hostInput, [&] (const LV2_Atom_Event& event)
                 {
-                    const auto frame = inFrames ? event.time.frames : 0;
+                    const auto frame = event.time.frames;
 
                     if ((frame < (int64_t) start && ! isFirst) || (frame >= end && ! isLast))
                         return true;
