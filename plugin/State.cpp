@@ -142,9 +142,11 @@ namespace
     // entities, refuses the document. The element and attribute names become
     // the framework's pooled identifiers once per distinct name.
     //
-    // For the parameter tree, attributes of the root's children under the
-    // framework's "base64:" prefix are left out: the tree would turn them
-    // into binary values, which a parameter cannot read.
+    // For the parameter tree, attributes under the framework's "base64:"
+    // prefix, which the tree turns into binary values, are left out from the
+    // root's children (a parameter cannot read a binary value), and
+    // elsewhere when they do not hold binary data as the framework writes
+    // it: the framework allocates whatever byte count the text states.
     class TreeReader
     {
     public:
@@ -253,7 +255,8 @@ namespace
                 if (attribute == nullptr)
                     return refuse();
 
-                if (isRootsChild && leaveOutBinaryAttributes && std::strncmp (attributes[2 * i], "base64:", 7) == 0)
+                if (leaveOutBinaryAttributes && std::strncmp (attributes[2 * i], "base64:", 7) == 0
+                     && (isRootsChild || ! holdsBinaryAsWritten (attributes[2 * i + 1])))
                     continue;
 
                 element->setAttribute (*attribute, juce::String::fromUTF8 (attributes[2 * i + 1]));
@@ -280,6 +283,35 @@ namespace
                 root = std::move (element.xml);
             else
                 finished.push_back (std::move (element.xml));
+        }
+
+        // The framework's form of binary data: the byte count in decimal, a
+        // point, and exactly the characters that many bytes take in its
+        // alphabet, six bits each.
+        static bool holdsBinaryAsWritten (const XML_Char* value)
+        {
+            size_t count = 0;
+            int digits = 0;
+
+            for (; *value >= '0' && *value <= '9'; ++value)
+            {
+                if (++digits > 9)
+                    return false;
+
+                count = count * 10 + (size_t) (*value - '0');
+            }
+
+            if (digits == 0 || *value++ != '.')
+                return false;
+
+            static constexpr char alphabet[] = ".ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+";
+            size_t characters = 0;
+
+            for (; *value != 0; ++value, ++characters)
+                if (std::strchr (alphabet, *value) == nullptr)
+                    return false;
+
+            return characters == (count * 8 + 5) / 6;
         }
 
         const juce::Identifier* identifierFor (const XML_Char* name)

@@ -172,7 +172,7 @@ TEST (State, ForeignOrDamagedBlocksChangeNoParameterButStillRefresh)
     setLengthField (negativeLength, 0x80000000u);
 
     juce::String deep;
-    for (int i = 0; i < 100000; ++i)
+    for (int i = 0; i < 20000; ++i)
         deep << "<a>";
 
     std::vector<std::pair<juce::String, juce::MemoryBlock>> cases {
@@ -462,6 +462,43 @@ TEST (State, WellFormedVariantsLoadAsTheirPlainForm)
     const auto again = documentOf (save (p));
     EXPECT_TRUE (again.startsWith (juce::CharPointer_UTF8 ("<ChorusID a=\"&lt;&amp;&gt;&quot;'\"><Other b=\"1\"><Deeper c=\"&#233;\"/></Other>"
                                                            "<PARAM id=\"chorus_depth\" value=\"7\" note=\"say &quot;hi&quot;\"/>"))) << again;
+}
+
+// The framework turns an attribute under its "base64:" prefix into binary
+// data of the byte count the text states, before reading a character of it.
+// Kept when it is binary data as the framework writes it; otherwise left
+// out, and the rest of the document loads.
+TEST (State, BinaryAttributesAreKeptOnlyAsTheFrameworkWritesThem)
+{
+    const auto written = juce::MemoryBlock ("\x01\x02\xfe", 3).toBase64Encoding();
+
+    struct Case { const char* name; juce::String value; bool kept; };
+    const Case cases[] = {
+        { "as written", written, true },
+        { "empty", "0.", true },
+        { "negative count", "-1.AAAA", false },
+        { "count beyond memory", "2000000000.AB", false },
+        { "count beyond an int", "99999999999.AB", false },
+        { "count with a sign", "+3.AAAA", false },
+        { "too few characters", "3.AB", false },
+        { "too many characters", "1.ABCD", false },
+        { "a character outside the alphabet", "3.AA/A", false },
+        { "no count", ".AAAA", false },
+    };
+
+    for (const auto& c : cases)
+    {
+        const auto document = "<ChorusID base64:r=\"" + c.value + "\"><PARAM id=\"chorus_mix\" value=\"2\"/>"
+                              "<Other><Deeper base64:b=\"" + c.value + "\"/></Other></ChorusID>";
+        Processor p;
+        load (p, blockFor (document));
+        EXPECT_EQ (p.parameters.getRawParameterValue ("chorus_mix")->load(), 2.0f) << c.name;
+
+        const auto again = documentOf (save (p));
+        EXPECT_EQ (again.contains ("<ChorusID base64:r=\"" + c.value + "\">"), c.kept) << c.name << ": " << again;
+        EXPECT_EQ (again.contains ("<Other><Deeper base64:b=\"" + c.value + "\"/></Other>"), c.kept) << c.name << ": " << again;
+        EXPECT_TRUE (again.contains ("<Other><Deeper")) << c.name << ": " << again;
+    }
 }
 
 namespace
