@@ -79,6 +79,15 @@ foreach(codec IN ITEMS vorbisenc vorbisfile vorbis FLAC ogg)   # users before wh
     target_link_libraries(Tessamune PUBLIC ${TESSAMUNE_${codec}_ARCHIVE})
 endforeach()
 
+# Saved states are read with expat, linked from its static archive as well:
+# the plug-in modules gain no run-time library dependency, and its symbols
+# stay inside them (the host may load another expat of its own).
+find_path(TESSAMUNE_EXPAT_INCLUDE_DIR expat.h REQUIRED)
+find_library(TESSAMUNE_EXPAT_ARCHIVE NAMES libexpat.a REQUIRED)
+target_include_directories(Tessamune PRIVATE ${TESSAMUNE_EXPAT_INCLUDE_DIR})
+target_link_libraries(Tessamune PUBLIC ${TESSAMUNE_EXPAT_ARCHIVE})
+target_link_options(Tessamune INTERFACE LINKER:--exclude-libs,libexpat.a)
+
 # Front-panel artwork, compiled into the module.
 file(GLOB TESSAMUNE_ARTWORK CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/resources/*.png)
 if(TESSAMUNE_ARTWORK)

@@ -4,8 +4,14 @@
 #include "plugin/Parameters.h"
 #include "plugin/Processor.h"
 
+#include <expat.h>
+
 #include <cstring>
+#include <memory>
 #include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace
 {
@@ -30,34 +36,6 @@ namespace
         }
     }
 
-    // Of several attributes with one name the parameter tree reads the first,
-    // but a save writes the last: keep only the first, so that what is saved
-    // is what was loaded. Attributes under the framework's "base64:" prefix,
-    // which it would turn into binary values, are dropped.
-    void keepAttributesAsTheTreeReadsThem (juce::XmlElement& element)
-    {
-        juce::StringArray names, values;
-
-        for (int i = 0; i < element.getNumAttributes(); ++i)
-        {
-            const auto name = element.getAttributeName (i);
-
-            if (! name.startsWith ("base64:") && ! names.contains (name))
-            {
-                names.add (name);
-                values.add (element.getAttributeValue (i));
-            }
-        }
-
-        if (names.size() == element.getNumAttributes())
-            return;
-
-        element.removeAllAttributes();
-
-        for (int i = 0; i < names.size(); ++i)
-            element.setAttribute (names[i], values[i]);
-    }
-
     // Every value the parameter tree will read is read here first, with a
     // reader defined for any text, and the tree is handed only text that the
     // framework reads safely: plain decimal text stays as it was written,
@@ -71,8 +49,6 @@ namespace
     {
         for (auto* child : xml.getChildIterator())
         {
-            keepAttributesAsTheTreeReadsThem (*child);
-
             if (! child->hasAttribute (valueProperty.toString()))
                 continue;
 
@@ -91,10 +67,25 @@ namespace
         }
     }
 
-    // The length of the text that the framework may decode: up to the first
-    // zero byte, and without a character cut off by the end of the block.
-    // Nothing if the text is not UTF-8 otherwise: the framework's decoder
-    // trusts every lead byte and would skip past the end of its own copy.
+    // The root's tag is compared with the tree's type without regard to the
+    // case of ASCII letters only: the framework's own comparison maps other
+    // letters with the C library, as the host's locale has it.
+    bool equalsIgnoringAsciiCase (const juce::String& a, const juce::String& b)
+    {
+        const auto lower = [] (char c) { return c >= 'A' && c <= 'Z' ? (char) (c + ('a' - 'A')) : c; };
+        const auto* x = a.toRawUTF8();
+        const auto* y = b.toRawUTF8();
+
+        for (; *x != 0 && *y != 0; ++x, ++y)
+            if (lower (*x) != lower (*y))
+                return false;
+
+        return *x == *y;
+    }
+
+    // The length of the text to parse: up to the first zero byte, and
+    // without a character cut off by the end of the block. Nothing if the
+    // text is not UTF-8 otherwise.
     std::optional<size_t> wholeUtf8Prefix (const char* text, size_t size)
     {
         const auto* bytes = reinterpret_cast<const juce::uint8*> (text);
@@ -143,114 +134,254 @@ namespace
         return i;
     }
 
-    // Markup that the framework's XML reader mishandles, none of which our
-    // documents hold:
-    // - a processing instruction ("<?...?>") after the start of the root
-    //   element: followed by text inside an element, it makes the reader loop
-    //   for ever (a declaration before the root is fine);
-    // - a document type declaration, or any "<!" other than a comment or a
-    //   CDATA section: it can declare entities, whose expansions the reader
-    //   parses again, past every check made here, and without limit;
-    // - text that does not end with the closing ">" of an element (a block cut
-    //   short): it can end inside a character reference, which the reader
-    //   steps past the end of its copy of the text.
-    bool holdsMarkupTheReaderMishandles (const char* text, size_t size)
+    // Builds the element tree of a document from expat's events, without
+    // recursion, and refuses the document (stopping the parser at once) when
+    // it goes beyond one of the limits in State.h. Character data, comments
+    // and processing instructions carry nothing the parameter tree keeps and
+    // are passed over; a document type declaration, which could declare
+    // entities, refuses the document. The element and attribute names become
+    // the framework's pooled identifiers once per distinct name.
+    //
+    // For the parameter tree, attributes under the framework's "base64:"
+    // prefix, which the tree turns into binary values, are left out from the
+    // root's children (a parameter cannot read a binary value), and
+    // elsewhere when they do not hold binary data as the framework writes
+    // it: the framework allocates whatever byte count the text states.
+    class TreeReader
     {
-        size_t end = size;
+    public:
+        explicit TreeReader (bool forParameterTree) : leaveOutBinaryAttributes (forParameterTree) {}
 
-        while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\r' || text[end - 1] == '\n'))
-            --end;
-
-        if (end == 0 || text[end - 1] != '>')
-            return true;
-
-        bool insideRoot = false;
-
-        for (size_t i = 0; i + 1 < size; ++i)
+        std::unique_ptr<juce::XmlElement> read (const char* text, size_t size)
         {
-            if (text[i] != '<')
-                continue;
+            // The text is UTF-8 whatever its declaration says.
+            const std::unique_ptr<XML_ParserStruct, decltype (&XML_ParserFree)> owner (XML_ParserCreate ("UTF-8"), XML_ParserFree);
 
-            if (text[i + 1] == '?')
-            {
-                if (insideRoot)
-                    return true;
-            }
-            else if (text[i + 1] == '!')
-            {
-                const auto rest = size - i;
-                const bool isComment = rest >= 4 && std::memcmp (text + i, "<!--", 4) == 0;
-                const bool isCdata = rest >= 9 && std::memcmp (text + i, "<![CDATA[", 9) == 0;
+            if (owner == nullptr || size > (size_t) StateBlock::maxTextBytes)
+                return {};
 
-                if (! isComment && ! isCdata)
-                    return true;
-            }
-            else
+            parser = owner.get();
+            XML_SetUserData (parser, this);
+            XML_SetElementHandler (parser, startElement, endElement);
+            XML_SetXmlDeclHandler (parser, declaration);
+            XML_SetStartDoctypeDeclHandler (parser, documentType);
+
+            const auto status = XML_Parse (parser, text, (int) size, XML_TRUE);
+
+            if (status != XML_STATUS_OK || refused || root == nullptr)
+                return {};
+
+            return std::move (root);
+        }
+
+    private:
+        static TreeReader& readerOf (void* user) { return *static_cast<TreeReader*> (user); }
+
+        static void XMLCALL startElement (void* user, const XML_Char* name, const XML_Char** attributes)
+        {
+            readerOf (user).guarded ([&] (TreeReader& r) { r.open (name, attributes); });
+        }
+
+        static void XMLCALL endElement (void* user, const XML_Char*)
+        {
+            readerOf (user).guarded ([] (TreeReader& r) { r.close(); });
+        }
+
+        // Only XML 1.0: expat reads every document as that, and would take
+        // any version number.
+        static void XMLCALL declaration (void* user, const XML_Char* version, const XML_Char*, int)
+        {
+            if (version != nullptr && std::strcmp (version, "1.0") != 0)
+                readerOf (user).refuse();
+        }
+
+        static void XMLCALL documentType (void* user, const XML_Char*, const XML_Char*, const XML_Char*, int)
+        {
+            readerOf (user).refuse();
+        }
+
+        // Nothing may be thrown through the parser's C code: a failure (out
+        // of memory) refuses the document.
+        template <typename Step>
+        void guarded (Step&& step)
+        {
+            try
             {
-                insideRoot = true;
+                if (! refused)
+                    step (*this);
+            }
+            catch (...)
+            {
+                refuse();
             }
         }
 
-        return false;
+        void refuse()
+        {
+            if (! refused)
+            {
+                refused = true;
+                XML_StopParser (parser, XML_FALSE);
+            }
+        }
+
+        void open (const XML_Char* name, const XML_Char** attributes)
+        {
+            if ((int) openElements.size() >= StateBlock::maxNesting || ++numElements > StateBlock::maxElements)
+                return refuse();
+
+            int numAttributes = 0;
+
+            while (attributes[2 * numAttributes] != nullptr)
+                if (++numAttributes > StateBlock::maxAttributesPerElement)
+                    return refuse();
+
+            const auto* tag = identifierFor (name);
+
+            if (tag == nullptr)
+                return refuse();
+
+            auto element = std::make_unique<juce::XmlElement> (*tag);
+            const bool isRootsChild = openElements.size() == 1;
+
+            // Expat has refused the document if a name appeared twice, so
+            // each attribute is a new one.
+            for (int i = 0; i < numAttributes; ++i)
+            {
+                // A name left out still counts towards the limit, so that the
+                // parameter tree takes exactly the documents read() takes.
+                const auto* attribute = identifierFor (attributes[2 * i]);
+
+                if (attribute == nullptr)
+                    return refuse();
+
+                if (leaveOutBinaryAttributes && std::strncmp (attributes[2 * i], "base64:", 7) == 0
+                     && (isRootsChild || ! holdsBinaryAsWritten (attributes[2 * i + 1])))
+                    continue;
+
+                element->setAttribute (*attribute, juce::String::fromUTF8 (attributes[2 * i + 1]));
+            }
+
+            openElements.push_back ({ std::move (element), finished.size() });
+        }
+
+        // An element is complete: its children (the finished elements after
+        // its start) are moved into it, and it joins its parent's children.
+        void close()
+        {
+            auto element = std::move (openElements.back());
+            openElements.pop_back();
+
+            // Prepending from the last keeps the order, without walking the
+            // list of children for each.
+            for (auto i = finished.size(); i > element.firstChild; --i)
+                element.xml->prependChildElement (finished[i - 1].release());
+
+            finished.resize (element.firstChild);
+
+            if (openElements.empty())
+                root = std::move (element.xml);
+            else
+                finished.push_back (std::move (element.xml));
+        }
+
+        // The framework's form of binary data: the byte count in decimal, a
+        // point, and exactly the characters that many bytes take in its
+        // alphabet, six bits each.
+        static bool holdsBinaryAsWritten (const XML_Char* value)
+        {
+            size_t count = 0;
+            int digits = 0;
+
+            for (; *value >= '0' && *value <= '9'; ++value)
+            {
+                if (++digits > 9)
+                    return false;
+
+                count = count * 10 + (size_t) (*value - '0');
+            }
+
+            if (digits == 0 || *value++ != '.')
+                return false;
+
+            static constexpr char alphabet[] = ".ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+";
+            size_t characters = 0;
+
+            for (; *value != 0; ++value, ++characters)
+                if (std::strchr (alphabet, *value) == nullptr)
+                    return false;
+
+            return characters == (count * 8 + 5) / 6;
+        }
+
+        const juce::Identifier* identifierFor (const XML_Char* name)
+        {
+            scratch.assign (name);
+            auto found = identifiers.find (scratch);
+
+            if (found != identifiers.end())
+                return &found->second;
+
+            if ((int) identifiers.size() >= StateBlock::maxNames)
+                return nullptr;
+
+            return &identifiers.emplace (scratch, juce::Identifier (juce::String::fromUTF8 (name))).first->second;
+        }
+
+        struct OpenElement
+        {
+            std::unique_ptr<juce::XmlElement> xml;
+            size_t firstChild;   // in finished
+        };
+
+        XML_Parser parser = nullptr;
+        std::vector<OpenElement> openElements;
+        std::vector<std::unique_ptr<juce::XmlElement>> finished;
+        std::unique_ptr<juce::XmlElement> root;
+        std::unordered_map<std::string, juce::Identifier> identifiers;
+        std::string scratch;
+        int numElements = 0;
+        bool refused = false;
+        const bool leaveOutBinaryAttributes;
+    };
+
+    // The text of a block, as the header and its end say: a length field
+    // larger than the block is cut to the bytes present, the text ends at its
+    // first zero byte, and a character cut off by the end is dropped. Nothing
+    // for a block that is not one of ours, text that is not UTF-8, or text
+    // longer than the limit (no more than that is looked at).
+    std::optional<std::pair<const char*, size_t>> textOf (const void* data, int sizeInBytes)
+    {
+        if (data == nullptr || sizeInBytes <= 8 || juce::ByteOrder::littleEndianInt (data) != StateBlock::magic)
+            return {};
+
+        const auto length = (int) juce::ByteOrder::littleEndianInt (juce::addBytesToPointer (data, 4));
+
+        if (length <= 0)
+            return {};
+
+        const auto* text = static_cast<const char*> (data) + 8;
+        const auto present = (size_t) std::min (length, sizeInBytes - 8);
+        const auto* zero = static_cast<const char*> (std::memchr (text, 0, std::min (present, (size_t) StateBlock::maxTextBytes + 1)));
+        const auto end = zero != nullptr ? (size_t) (zero - text) : present;
+
+        if (end > (size_t) StateBlock::maxTextBytes)
+            return {};
+
+        const auto size = wholeUtf8Prefix (text, end);
+
+        if (! size.has_value() || *size == 0)
+            return {};
+
+        return std::make_pair (text, *size);
     }
 
-    // How deeply the elements of an XML text nest, scanning no further than
-    // needed to know that the depth exceeds a limit. Tags inside comments may
-    // count too: this only has to be safe, not exact.
-    bool nestsDeeperThan (const char* text, size_t size, int limit)
+    std::unique_ptr<juce::XmlElement> readBlock (const void* data, int sizeInBytes, bool forParameterTree)
     {
-        int depth = 0;
+        if (const auto text = textOf (data, sizeInBytes))
+            return TreeReader (forParameterTree).read (text->first, text->second);
 
-        for (size_t i = 0; i + 1 < size; ++i)
-        {
-            if (text[i] != '<')
-                continue;
-
-            const char next = text[i + 1];
-
-            if (next == '/')
-            {
-                --depth;
-                continue;
-            }
-
-            if (next == '!' || next == '?')
-                continue;
-
-            if (++depth > limit)
-                return true;
-
-            // Find the end of the tag, skipping quoted attribute values, to see
-            // whether it closes itself.
-            char quote = 0;
-            size_t j = i + 1;
-
-            for (; j < size; ++j)
-            {
-                const char c = text[j];
-
-                if (quote != 0)
-                {
-                    if (c == quote)
-                        quote = 0;
-                }
-                else if (c == '"' || c == '\'')
-                {
-                    quote = c;
-                }
-                else if (c == '>')
-                {
-                    break;
-                }
-            }
-
-            if (j < size && text[j - 1] == '/')
-                --depth;
-
-            i = j;
-        }
-
-        return false;
+        return {};
     }
 }
 
@@ -277,22 +408,7 @@ void StateBlock::write (const juce::XmlElement& xml, juce::MemoryBlock& destData
 
 std::unique_ptr<juce::XmlElement> StateBlock::read (const void* data, int sizeInBytes)
 {
-    if (data == nullptr || sizeInBytes <= 8 || juce::ByteOrder::littleEndianInt (data) != magic)
-        return {};
-
-    const auto length = (int) juce::ByteOrder::littleEndianInt (juce::addBytesToPointer (data, 4));
-
-    if (length <= 0)
-        return {};
-
-    const auto* text = static_cast<const char*> (data) + 8;
-    const auto textSize = wholeUtf8Prefix (text, (size_t) std::min (length, sizeInBytes - 8));
-
-    if (! textSize.has_value() || *textSize == 0 || nestsDeeperThan (text, *textSize, maxNesting)
-        || holdsMarkupTheReaderMishandles (text, *textSize))
-        return {};
-
-    return juce::parseXML (juce::String::fromUTF8 (text, (int) *textSize));
+    return readBlock (data, sizeInBytes, false);
 }
 
 void Processor::getStateInformation (juce::MemoryBlock& destData)
@@ -306,9 +422,9 @@ void Processor::getStateInformation (juce::MemoryBlock& destData)
 
 void Processor::setStateInformation (const void* data, int sizeInBytes)
 {
-    auto xml = StateBlock::read (data, sizeInBytes);
+    auto xml = readBlock (data, sizeInBytes, true);
 
-    if (xml != nullptr && xml->getTagName().equalsIgnoreCase (parameters.state.getType().toString()))
+    if (xml != nullptr && equalsIgnoringAsciiCase (xml->getTagName(), parameters.state.getType().toString()))
     {
         makeValuesSafe (*xml, parameters);
 

@@ -10,6 +10,7 @@ packages=(
     libhwy-dev                   # Highway: the signal path's vector code, chosen at run time
     lv2-dev
     libflac-dev libvorbis-dev libogg-dev   # the renderer reads FLAC and Ogg Vorbis
+    libexpat1-dev                # reading saved states (linked statically)
     fonts-dejavu-core            # lettering of the renderer's plots and of the artwork
 )
 
@@ -19,6 +20,7 @@ if [[ "${1:-}" == "--tests" ]]; then
         xvfb xauth               # a display for the tests that open windows
         clang libclang-rt-14-dev # the sanitizer builds and the fuzzers
         llvm-14                  # their reports' symbolizer, which their suppressions need
+        libxml2-dev              # the state tests' independent XML reader
     )
 fi
 

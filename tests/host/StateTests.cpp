@@ -2,8 +2,11 @@
 // and restoring it reports every parameter's value back to the host.
 
 #include "Hosting.h"
+#include "../support/StateBlocks.h"
 
 #include <gtest/gtest.h>
+
+#include <clocale>
 
 using Hosting::Format;
 
@@ -24,6 +27,65 @@ namespace
         std::map<int, float> last;
         void parameterValueChanged (int index, float value) override { last[index] = value; }
         void parameterGestureChanged (int, bool) override {}
+    };
+
+    /** A host's saved state with the processor's block replaced by another
+        (for VST3 the wrapper's private data stays after it). */
+    juce::MemoryBlock withBlock (Format format, const juce::MemoryBlock& hostState, const juce::MemoryBlock& block)
+    {
+        if (format == Format::vst3)
+        {
+            auto xml = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), (int) hostState.getSize());
+            auto* component = xml != nullptr ? xml->getChildByName ("IComponent") : nullptr;
+
+            if (component == nullptr)
+                return {};
+
+            juce::MemoryBlock data;
+            data.fromBase64Encoding (component->getAllSubText());
+
+            if (data.getSize() < 9)
+                return {};
+
+            const auto ownSize = 9 + (size_t) juce::ByteOrder::littleEndianInt (juce::addBytesToPointer (data.getData(), 4));
+
+            if (ownSize > data.getSize())
+                return {};
+
+            auto replaced = block;
+            replaced.append (juce::addBytesToPointer (data.getData(), ownSize), data.getSize() - ownSize);
+            component->deleteAllTextElements();
+            component->addTextElement (replaced.toBase64Encoding());
+
+            juce::MemoryBlock result;
+            juce::AudioProcessor::copyXmlToBinary (*xml, result);
+            return result;
+        }
+
+        const auto text = hostState.toString();
+        const auto key = text.indexOf (":StateString");
+        const auto open = text.indexOf (key, "\"");
+        const auto close = text.indexOf (open + 1, "\"");
+
+        if (key < 0 || open <= key || close <= open)
+            return {};
+
+        const auto replaced = text.substring (0, open + 1) + block.toBase64Encoding() + text.substring (close);
+        return juce::MemoryBlock (replaced.toRawUTF8(), replaced.getNumBytesAsUTF8());
+    }
+
+    struct ScopedLocale
+    {
+        explicit ScopedLocale (const char* name)
+            : previous (std::setlocale (LC_ALL, nullptr)),
+              isSet (std::setlocale (LC_ALL, name) != nullptr)
+        {
+        }
+
+        ~ScopedLocale() { std::setlocale (LC_ALL, previous.c_str()); }
+
+        const std::string previous;
+        const bool isSet;
     };
 
     std::unique_ptr<juce::AudioPluginInstance> prepared (Format format)
@@ -121,6 +183,90 @@ TEST_P (State, BlockTravelsUnchangedAndRestoresEveryParameter)
     juce::MemoryBlock again;
     restored->getStateInformation (again);
     EXPECT_TRUE (Hosting::blockInside (format, again) == block);
+}
+
+// Blocks made to crash or freeze a host through an XML reader, and blocks
+// that a reader depending on the C library's locale would treat differently
+// under the host's locale: each is refused whole, or loaded, in either
+// locale, and the plug-in goes on working.
+TEST_P (State, CraftedBlocksAreRefusedOrLoadedCleanlyInAnyLocale)
+{
+    const auto format = GetParam();
+
+    struct Case { const char* name; std::string text; bool loads; };
+    const Case cases[] = {
+        { "nesting behind a comment", StateBlocks::nestingBehindComment (35000), false },
+        { "nesting behind an unquoted value", StateBlocks::nestingBehindUnquotedValue (35000), false },
+        { "many attributes", StateBlocks::manyAttributes (40000), false },
+        { "non-ASCII attribute name", "<ChorusID><PARAM id=\"chorus_depth\" value=\"7\" not\xc3\xa4=\"x\"/></ChorusID>", true },
+        { "ideographic space between attributes", "<ChorusID><PARAM id=\"chorus_depth\" value=\"7\"\xe3\x80\x80note=\"x\"/></ChorusID>", false },
+    };
+
+    auto source = prepared (format);
+    ASSERT_NE (source, nullptr);
+
+    for (const auto& [id, value] : saved)
+        source->getParameters()[Hosting::indexOf (*source, format, id)]->setValue (value);
+
+    Hosting::runOneBlock (*source);
+    juce::MemoryBlock hostState;
+    source->getStateInformation (hostState);
+    source.reset();
+
+    auto instance = prepared (format);
+    ASSERT_NE (instance, nullptr);
+    const auto depth = Hosting::indexOf (*instance, format, "chorus_depth");
+    ASSERT_GE (depth, 0);
+
+    const auto restore = [&] (const juce::MemoryBlock& state)
+    {
+        instance->setStateInformation (state.getData(), (int) state.getSize());
+
+        // An LV2 plug-in reports its parameters in the next block.
+        if (format == Format::lv2)
+            Hosting::runOneBlock (*instance);
+    };
+
+    for (const auto* locale : { "C", "C.UTF-8" })
+    {
+        const ScopedLocale scoped (locale);
+        ASSERT_TRUE (scoped.isSet) << locale;
+
+        for (const auto& c : cases)
+        {
+            SCOPED_TRACE (juce::String (c.name) + ", locale " + locale);
+            restore (hostState);
+
+            std::vector<float> before;
+            for (auto* p : instance->getParameters())
+                before.push_back (p->getValue());
+
+            const auto crafted = withBlock (format, hostState, StateBlocks::around (c.text));
+            ASSERT_GT (crafted.getSize(), 0u);
+            restore (crafted);
+
+            if (c.loads)
+            {
+                EXPECT_FLOAT_EQ (instance->getParameters()[depth]->getValue(), 0.7f);
+            }
+            else
+            {
+                for (int i = 0; i < instance->getParameters().size(); ++i)
+                    EXPECT_EQ (instance->getParameters()[i]->getValue(), before[(size_t) i]) << instance->getParameters()[i]->getName (64);
+            }
+
+            // Still working, and what it saves is the block it holds.
+            Hosting::runOneBlock (*instance);
+            juce::MemoryBlock again;
+            instance->getStateInformation (again);
+            const auto block = Hosting::blockInside (format, again);
+            ASSERT_GT (block.getSize(), 9u);
+            const auto length = juce::ByteOrder::littleEndianInt (juce::addBytesToPointer (block.getData(), 4));
+            ASSERT_LE ((size_t) length + 9, block.getSize());
+            const auto document = juce::String::fromUTF8 (static_cast<const char*> (block.getData()) + 8, (int) length);
+            EXPECT_EQ (document.contains (juce::CharPointer_UTF8 ("not\xc3\xa4=\"x\"")), c.loads) << document;
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P (Formats, State, testing::Values (Format::vst3, Format::lv2),
