@@ -92,4 +92,27 @@ private:
     void copyControlsToVoices() noexcept;
 
     std::atomic<bool> controlsPending { false };
+
+public:
+    /** Working memory of the block path (ChorusEngine.cpp), audio thread
+        only. */
+    struct BlockPath
+    {
+        // Where a pre-delay ring's samples are kept in one piece in blocks
+        // where the ring wraps.
+        static constexpr int standInFrames = 32;   // two vectors of the widest kernel
+        float standInInput[2][standInFrames] {};
+        float standInKeep[2][standInFrames] {};
+
+        // How many ticks from `phase` with `increment` add exactly `step`
+        // each (WavetableLfo::uniformSteps), or -1: remembered from the
+        // last block, which usually ends inside such a run.
+        float phase = 0.0f;
+        float increment = 0.0f;
+        float step = 0.0f;
+        int32_t uniformTicks = -1;
+    };
+
+private:
+    BlockPath blockPath;
 };

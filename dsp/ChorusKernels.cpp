@@ -165,14 +165,25 @@ private:
     const VF perMsAsFloat = hn::Set (df, (float) perMs);
 };
 
-/** Phases phase0 + k * step, one vector after another. */
+/** Phases phase0 + k * step, one vector after another, or the phases
+    given, a whole vector at a time. */
 class Phases
 {
 public:
-    Phases (float phase0, float step) : start (hn::Set (df, phase0)), increment (hn::Set (df, step)) {}
+    Phases (float phase0, float step, const float* phases)
+        : start (hn::Set (df, phase0)), increment (hn::Set (df, step)), given (phases)
+    {
+    }
 
     HWY_INLINE VF next()
     {
+        if (given != nullptr)
+        {
+            const auto phase = hn::LoadU (df, given);
+            given += hn::Lanes (df);
+            return phase;
+        }
+
         // Exact for the runs the caller hands over.
         const auto phase = start + k * increment;
         k = k + lanes;
@@ -184,6 +195,7 @@ private:
     const VF start, increment;
     VF k = hn::Iota (df, 0.0f);
     const VF lanes = hn::Set (df, (float) hn::Lanes (df));
+    const float* given;
 };
 
 /** Lanes of two consecutive vectors (lo, then hi) picked by index, each
@@ -318,7 +330,8 @@ HWY_INLINE void ReadWriteOne (Voice& voice, int i, float delaySamples)
 }
 
 template <int numVoices, bool floatRate>
-HWY_INLINE LastDelay ProcessVoices (const SweepSettings& settings, float phase0, float step, int numSamples, Voice* voicesIn)
+HWY_INLINE LastDelay ProcessVoices (const SweepSettings& settings, float phase0, float step, const float* given,
+                                    int numSamples, Voice* voicesIn)
 {
     // Worked on in a local copy: the compiler then knows that the stores
     // into the signals cannot change it.
@@ -329,7 +342,7 @@ HWY_INLINE LastDelay ProcessVoices (const SweepSettings& settings, float phase0,
     const DF df;
     const int lanes = (int) hn::Lanes (df);
     const Sweep sweep (settings);
-    Phases phases (phase0, step);
+    Phases phases (phase0, step, given);
     const auto one = hn::Set (df, 1.0f);
 
     int i = 0;
@@ -388,23 +401,24 @@ HWY_INLINE LastDelay ProcessVoices (const SweepSettings& settings, float phase0,
     return { lastValues[0][last], lastValues[1][last] };
 }
 
-LastDelay Process (const SweepSettings& settings, float phase0, float step, int numSamples, Voice* voices, int numVoices)
+LastDelay Process (const SweepSettings& settings, float phase0, float step, const float* given, int numSamples,
+                   Voice* voices, int numVoices)
 {
     static_assert (HWY_LANES (float) <= maxLanes, "wider than the delay allows");
 
     if (Sweep (settings).samplesPerMsIsFloat())
-        return numVoices == 2 ? ProcessVoices<2, true> (settings, phase0, step, numSamples, voices)
-                              : ProcessVoices<1, true> (settings, phase0, step, numSamples, voices);
+        return numVoices == 2 ? ProcessVoices<2, true> (settings, phase0, step, given, numSamples, voices)
+                              : ProcessVoices<1, true> (settings, phase0, step, given, numSamples, voices);
 
-    return numVoices == 2 ? ProcessVoices<2, false> (settings, phase0, step, numSamples, voices)
-                          : ProcessVoices<1, false> (settings, phase0, step, numSamples, voices);
+    return numVoices == 2 ? ProcessVoices<2, false> (settings, phase0, step, given, numSamples, voices)
+                          : ProcessVoices<1, false> (settings, phase0, step, given, numSamples, voices);
 }
 
 void Delays (const SweepSettings& settings, float phase0, float step, int numSamples, float* out)
 {
     const DF df;
     const Sweep sweep (settings);
-    Phases phases (phase0, step);
+    Phases phases (phase0, step, nullptr);
     const int lanes = (int) hn::Lanes (df);
     HWY_ALIGN float delay[HWY_LANES (float)];
 
@@ -535,7 +549,12 @@ namespace ChorusKernels
 
     LastDelay process (const SweepSettings& settings, float phase0, float step, int numSamples, Voice* voices, int numVoices) noexcept
     {
-        return kernels().process (settings, phase0, step, numSamples, voices, numVoices);
+        return kernels().process (settings, phase0, step, nullptr, numSamples, voices, numVoices);
+    }
+
+    LastDelay processAt (const SweepSettings& settings, const float* phases, int numSamples, Voice* voices, int numVoices) noexcept
+    {
+        return kernels().process (settings, 0.0f, 0.0f, phases, numSamples, voices, numVoices);
     }
 
     void delays (const SweepSettings& settings, float phase0, float step, int numSamples, float* delaySamples) noexcept

@@ -72,6 +72,10 @@ namespace ChorusKernels
         sample kept. */
     LastDelay process (const SweepSettings&, float phase0, float step, int numSamples, Voice* voices, int numVoices) noexcept;
 
+    /** The same at the phases given, one for each sample; `phases` holds at
+        least maxLanes values even when numSamples is smaller. */
+    LastDelay processAt (const SweepSettings&, const float* phases, int numSamples, Voice* voices, int numVoices) noexcept;
+
     /** Only the delay in samples for each of those phases. */
     void delays (const SweepSettings&, float phase0, float step, int numSamples, float* delaySamples) noexcept;
 
