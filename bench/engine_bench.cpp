@@ -9,6 +9,8 @@
 #include "plugin/Parameters.h"
 #include "plugin/Processor.h"
 
+#include "BenchContext.h"
+
 #include <benchmark/benchmark.h>
 #include <juce_events/juce_events.h>
 
@@ -259,4 +261,4 @@ BENCHMARK (processorConstruction)->Unit (benchmark::kMicrosecond);
 BENCHMARK (stateSave)->Unit (benchmark::kMicrosecond);
 BENCHMARK (stateLoad)->Unit (benchmark::kMicrosecond);
 
-BENCHMARK_MAIN();
+TESSAMUNE_BENCHMARK_MAIN()

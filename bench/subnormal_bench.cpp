@@ -17,6 +17,8 @@
 #include "plugin/ParameterListenerEngine.h"
 #include "plugin/Processor.h"
 
+#include "BenchContext.h"
+
 #include <benchmark/benchmark.h>
 #include <juce_events/juce_events.h>
 
@@ -198,4 +200,4 @@ namespace
 BENCHMARK (processorBlocks)->Name ("processor")->Arg (64)->Arg (512)->MinTime (2.0);
 BENCHMARK (engineUnflushed)->Name ("engineUnflushed")->Arg (64)->Arg (512)->MinTime (2.0);
 
-BENCHMARK_MAIN();
+TESSAMUNE_BENCHMARK_MAIN()
