@@ -227,7 +227,8 @@ namespace
         the dry input there, or, in the vectors where a ring wraps, from and
         in stand-ins copied out of and into the ring.
     */
-    void processInRuns (const Channel* channels, int numChannels, float mix, int n, BlockPath& path) noexcept
+    template <int numChannels>
+    void processInRuns (const Channel* channels, float mix, int n, BlockPath& path) noexcept
     {
         const ChorusVoice& leader = channels[0].voice;
         const ChorusKernels::SweepSettings settings { leader.minDelayMs, leader.maxDelayMs - leader.minDelayMs,
@@ -255,7 +256,44 @@ namespace
         ChorusKernels::LastDelay last {};
         alignas (64) float phases[vector];
 
-        for (int done = 0; done < n;)
+        // The usual block: no ring or line wraps within it, and the phase
+        // advances by equal steps throughout. One run, set up at once.
+        bool usual = true;
+
+        for (int c = 0; c < numChannels; ++c)
+            usual = usual && ringRead[c] + n <= channels[c].preDelay.length && ringWrite[c] + n <= channels[c].preDelay.length
+                 && run[c].writeIndex + n <= run[c].length;
+
+        float usualStep = 0.0f;
+        usual = usual && uniformSteps (path, phase, increment, usualStep, n) == n;
+        const int first = usual ? n : 0;
+
+        if (usual)
+        {
+            for (int c = 0; c < numChannels; ++c)
+            {
+                float* const ring = channels[c].preDelay.data.data();
+                run[c].input = ring + ringRead[c];
+                run[c].keep = ring + ringWrite[c];
+            }
+
+            last = ChorusKernels::process (settings, phase, usualStep, n, run, numChannels);
+            phase = phase + (float) n * usualStep;
+            advanceUniform (path, phase, n);
+
+            for (int c = 0; c < numChannels; ++c)
+            {
+                run[c].writeIndex += n;
+                if (run[c].writeIndex == run[c].length)
+                    run[c].writeIndex = 0;
+
+                ringWrite[c] += n;
+                if (ringWrite[c] == channels[c].preDelay.length)
+                    ringWrite[c] = 0;
+            }
+        }
+
+        for (int done = first; done < n;)
         {
             // A segment: the samples up to the last whole vector before a
             // ring wraps, read and kept in the ring itself; then the
@@ -415,7 +453,7 @@ namespace
     void processChannel (const Channel& c, float mix, int numSamples, BlockPath& path) noexcept
     {
         if (runsInVectors (c))
-            processInRuns (&c, 1, mix, numSamples, path);
+            processInRuns<1> (&c, mix, numSamples, path);
         else
             processSampleBySample (c, mix, numSamples);
     }
@@ -453,7 +491,7 @@ void ChorusEngine::processStereo (ChorusEngine& e, float* const* channels, int n
 
     if (bothRunInVectorsAlike (both))
     {
-        processInRuns (both, 2, mix, numSamples, e.blockPath);
+        processInRuns<2> (both, mix, numSamples, e.blockPath);
         return;
     }
 
