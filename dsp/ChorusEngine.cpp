@@ -56,6 +56,10 @@ void ChorusEngine::setSampleRate (uint32_t rate)
     voice[1].prepare ((int32_t) rate);
     preDelay[0].resize (rate);
     preDelay[1].resize (rate);
+
+    // Emptied: nothing small is left inside.
+    samplesSinceSmallInput = quietForEver;
+    samplesHeld = preDelay[0].length + (int32_t) voice[0].line.delaySamplesFor (voice[0].maxDelayMs) + 2;
 }
 
 void ChorusEngine::copyControlsToVoices() noexcept

@@ -111,13 +111,21 @@ void Processor::setCurrentProgram (int)
 
 void Processor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
 {
-    // Subnormal input (a reverb's tail that nothing flushed, say) would make
-    // the block several times dearer: for the block, such values count as
-    // zero. Normal audio comes out bit for bit as without.
-    const ScopedFlushDenormals flushDenormals;
-
     stateMachine->handleMessages();
-    engine.process (buffer);
+
+    // Input at subnormal level (a reverb's tail that nothing flushed, say)
+    // would make the block several times dearer: in such a block,
+    // subnormals count as zero. Louder audio meets none, so the
+    // floating-point mode, costly to read and to write, is left alone.
+    if (engine.wantsSubnormalsFlushed (buffer))
+    {
+        const ScopedFlushDenormals flushDenormals;
+        engine.process (buffer);
+    }
+    else
+    {
+        engine.process (buffer);
+    }
 }
 
 void Processor::processBlockBypassed (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
