@@ -171,13 +171,13 @@ namespace
         const ChorusVoice& a = both[0].voice;
         const ChorusVoice& b = both[1].voice;
 
-        return same (a.lfo.phase, b.lfo.phase) & same (a.lfo.increment, b.lfo.increment)
-             & same (a.depthPercent, b.depthPercent) & same (a.minDelayMs, b.minDelayMs)
-             & same (a.maxDelayMs, b.maxDelayMs) & same (a.line.samplesPerMs, b.line.samplesPerMs)
-             & same (a.line.wetGain, b.line.wetGain) & (a.line.length == b.line.length)
-             & (a.lfo.running == b.lfo.running) & (a.lfo.inverted == b.lfo.inverted)
-             & (a.lfo.waveform == b.lfo.waveform) & (a.lfo.bandLimited == b.lfo.bandLimited)
-             & (a.lfo.unipolar == b.lfo.unipolar) & (both[1].preDelay.length > 1)
+        return same (a.lfo.phase, b.lfo.phase) && same (a.lfo.increment, b.lfo.increment)
+            && same (a.depthPercent, b.depthPercent) && same (a.minDelayMs, b.minDelayMs)
+            && same (a.maxDelayMs, b.maxDelayMs) && same (a.line.samplesPerMs, b.line.samplesPerMs)
+            && same (a.line.wetGain, b.line.wetGain) && a.line.length == b.line.length
+            && a.lfo.running == b.lfo.running && a.lfo.inverted == b.lfo.inverted
+            && a.lfo.waveform == b.lfo.waveform && a.lfo.bandLimited == b.lfo.bandLimited
+            && a.lfo.unipolar == b.lfo.unipolar && both[1].preDelay.length > 1
             && runsInVectors (both[0]);
     }
 
