@@ -3,21 +3,27 @@
 # packages, measured side by side with lv2host (../shared/tools/lv2host):
 # 48 kHz, stereo, Tessamune with chorus on, depth 5, speed 5, mix 10, the
 # peers with the settings in lv2host's peers/peers.tsv. Each run is one
-# lv2host process with every plug-in, timed passes interleaved; the table
-# gives the median over runs of each plug-in's median per-pass ratio to the
-# floor chorus (lv2host's plain C reference, first line of peers.tsv).
+# lv2host process per block size with every plug-in, timed passes
+# interleaved; the table gives the median over runs of each plug-in's median
+# per-pass ratio to the floor chorus (lv2host's plain C reference, first line
+# of peers.tsv), and its ns per frame.
 #
 #   bench/compare_peers.sh [RUNS]          (default 3 runs per block size)
 #
-# Environment: BUILD_DIR (default build-test; Tessamune's LV2 is built there
-# and lv2host in $BUILD_DIR/lv2host), LV2HOST_SRC (default
-# ../shared/tools/lv2host), BLOCKS (default "512 64"), SECONDS_AUDIO (per
-# pass, default 2), REPEAT (timed passes per run, default 21).
+# Environment: BUILD_DIR (default build-test; Tessamune's LV2 and
+# engine_bench are built there and lv2host in $BUILD_DIR/lv2host),
+# LV2HOST_SRC (default ../shared/tools/lv2host), BLOCKS (default
+# "32 64 128 512 1024"), SECONDS_AUDIO (per pass, default 2), REPEAT (timed
+# passes per run, default 21).
+#
+# Prints the processor's model and the instruction set Tessamune's kernels
+# chose on it first: the figures hold for that kind of machine only.
 #
 # Installs the peers (calf-plugins fomp guitarix-lv2 swh-lv2 mda-lv2),
 # lv2host's build dependencies and python3 with apt-get if they are missing.
-# The figures are only as good as the machine is quiet: the busy fraction of
-# each run is printed (about 0.5 with lv2host alone on two cores).
+# The figures are only as good as the machine is quiet: the load before and
+# the busy fraction of the runs are printed (about 0.5 with lv2host alone
+# on two cores).
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,7 +31,7 @@ runs=${1:-3}
 build=${BUILD_DIR:-$repo/build-test}
 case $build in /*) ;; *) build=$repo/$build ;; esac
 src=${LV2HOST_SRC:-$repo/../shared/tools/lv2host}
-blocks=${BLOCKS:-512 64}
+blocks=${BLOCKS:-32 64 128 512 1024}
 uri=https://quorvellin.com/plugins/tessamune
 settings="chorus_on=1 chorus_depth=5 chorus_speed=5 chorus_mix=10"
 
@@ -53,8 +59,14 @@ make -C "$host" -s >/dev/null
 if [[ ! -f $build/CMakeCache.txt ]]; then
     cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-cmake --build "$build" --target Tessamune_LV2 -j2 >/dev/null
+cmake --build "$build" --target Tessamune_LV2 engine_bench -j2 >/dev/null
 bundles=$build/Tessamune_artefacts/Release/LV2
+
+# The machine: the same kernels run in the LV2 as in engine_bench.
+model=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
+kernels=$("$build/bench/engine_bench" --benchmark_filter='^engineConstruction$' --benchmark_min_time=0.01 2>&1 \
+          | sed -n 's/^kernels: //p')
+echo "processor: ${model:-unknown} ($(nproc) cores); Tessamune's kernels: ${kernels:-unknown}"
 
 export LV2_PATH=$host/floor/bundles:$bundles:/usr/lib/lv2
 
@@ -81,10 +93,10 @@ echo "machine load before: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 SECONDS_AUDIO=${SECONDS_AUDIO:-2} REPEAT=${REPEAT:-21} \
     "$host/peers/run_inproc.sh" "$out" "$runs" $blocks
 
-python3 - "$out" $blocks <<'EOF'
+python3 - "$out" "${model:-unknown}" "${kernels:-unknown}" $blocks <<'EOF'
 import collections, statistics, sys
 
-path, blocks = sys.argv[1], [int(b) for b in sys.argv[2:]]
+path, model, kernels, blocks = sys.argv[1], sys.argv[2], sys.argv[3], [int(b) for b in sys.argv[4:]]
 ratio = collections.defaultdict(list)
 ns = collections.defaultdict(list)
 busy = []
@@ -99,14 +111,46 @@ for line in open(path):
     ns[label, block].append(float(d["cpu_ns_med"]))
     busy.append(float(d.get("busy", "nan")))
 
-print("\n| plug-in | " + " | ".join(f"block {b}: × floor (ns/frame)" for b in blocks) + " |")
+names = {
+    "tessamune-stereo": "Tessamune, stereo",
+    "tessamune-mono-to-stereo": "Tessamune, Processing Mode Mono (mono into stereo)",
+    "floor": "floor: lv2host's plain C chorus",
+    "null-copy": "the host's own copy of the audio",
+    "juce-empty": "an empty JUCE plug-in",
+    "calf-multichorus-4v": "Calf Multi Chorus, 4 voices",
+    "calf-multichorus-1v": "Calf Multi Chorus, 1 voice",
+    "fomp-cs_chorus1": "fomp CS Chorus 1",
+    "fomp-cs_chorus2": "fomp CS Chorus 2",
+    "fomp-triple_chorus": "fomp Triple chorus",
+    "gx-chorus-stereo": "GxChorus-Stereo",
+    "swh-multivoice-4v": "swh Multivoice Chorus, 4 voices",
+    "mda-thruzero": "MDA ThruZero",
+}
+# Tessamune first, then the peers, then the references.
+first = [l for l in order if l.startswith("tessamune")]
+last = [l for l in ("floor", "juce-empty", "null-copy") if l in order]
+peers = [l for l in order if l not in first and l not in last]
+
+print(f"\nprocessor: {model}; Tessamune's kernels: {kernels}")
+print("\n| plug-in | " + " | ".join(f"block {b}" for b in blocks) + " |")
 print("|---|" + "---|" * len(blocks))
-for label in order:
+for label in first + peers + last:
     cells = []
     for b in blocks:
         r, n = ratio.get((label, b)), ns.get((label, b))
         cells.append(f"{statistics.median(r):.2f}× ({statistics.median(n):.2f})" if r else "–")
-    print(f"| {label} | " + " | ".join(cells) + " |")
-print(f"\nmedian of {len(set(order))} configurations over the runs; machine busy fraction median "
+    print(f"| {names.get(label, label)} | " + " | ".join(cells) + " |")
+
+print()
+for b in blocks:
+    t = ratio.get(("tessamune-stereo", b))
+    cheapest = min(((statistics.median(ratio[p, b]), p) for p in peers if (p, b) in ratio), default=None)
+    if t and cheapest:
+        verdict = "below" if statistics.median(t) < cheapest[0] else "NOT below"
+        print(f"block {b}: Tessamune stereo {statistics.median(t):.2f}× is {verdict} the cheapest peer, "
+              f"{names.get(cheapest[1], cheapest[1])} {cheapest[0]:.2f}×")
+
+runs = max(len(v) for v in ratio.values())
+print(f"\n× floor (ns per frame), medians over {runs} runs; machine busy fraction median "
       f"{statistics.median(busy):.2f} (about 0.5 is lv2host alone on two cores)")
 EOF

@@ -9,6 +9,8 @@
 #include "plugin/Parameters.h"
 #include "plugin/Processor.h"
 
+#include "BenchContext.h"
+
 #include <benchmark/benchmark.h>
 #include <juce_events/juce_events.h>
 
@@ -136,6 +138,14 @@ namespace
                 b->Args ({ blockSize, __builtin_ctzll ((unsigned long long) (t & -t)) });
     }
 
+    /** The block sizes hosts commonly run at, from recording through the
+        effect (32) to mixing (1024). */
+    void hostBlockSizes (benchmark::internal::Benchmark* b)
+    {
+        for (int blockSize : { 32, 64, 128, 512, 1024 })
+            b->Arg (blockSize);
+    }
+
     /** A processor with the given main buses, prepared at 48 kHz, with the
         parameters as above and the processing mode set. */
     struct PreparedProcessor
@@ -239,16 +249,16 @@ namespace
 BENCHMARK_CAPTURE (engineBlock, copy_stereo, ChorusEngine::processCopy, 2)->Arg (64)->Arg (512);
 BENCHMARK_CAPTURE (engineBlock, mono, ChorusEngine::processMono, 1)->Arg (64)->Arg (512);
 BENCHMARK_CAPTURE (engineBlock, mono_to_stereo, ChorusEngine::processMonoToStereo, 2)->Arg (64)->Arg (512);
-BENCHMARK_CAPTURE (engineBlock, stereo, ChorusEngine::processStereo, 2)->Arg (64)->Arg (512);
+BENCHMARK_CAPTURE (engineBlock, stereo, ChorusEngine::processStereo, 2)->Apply (hostBlockSizes);
 BENCHMARK (engineInstructionSet)->Apply (eachInstructionSet);
 BENCHMARK_CAPTURE (engineSubnormal, mono, ChorusEngine::processMono, 1)->Arg (512);
 BENCHMARK_CAPTURE (engineSubnormal, stereo, ChorusEngine::processStereo, 2)->Arg (512);
 BENCHMARK_CAPTURE (processorBlock, mono, 1, 1, false)->Arg (64)->Arg (512);
-BENCHMARK_CAPTURE (processorBlock, mono_to_stereo, 1, 2, false)->Arg (64)->Arg (512);
-BENCHMARK_CAPTURE (processorBlock, stereo, 2, 2, true)->Arg (64)->Arg (512);
+BENCHMARK_CAPTURE (processorBlock, mono_to_stereo, 1, 2, false)->Apply (hostBlockSizes);
+BENCHMARK_CAPTURE (processorBlock, stereo, 2, 2, true)->Apply (hostBlockSizes);
 BENCHMARK (engineConstruction)->Unit (benchmark::kMicrosecond);
 BENCHMARK (processorConstruction)->Unit (benchmark::kMicrosecond);
 BENCHMARK (stateSave)->Unit (benchmark::kMicrosecond);
 BENCHMARK (stateLoad)->Unit (benchmark::kMicrosecond);
 
-BENCHMARK_MAIN();
+TESSAMUNE_BENCHMARK_MAIN()

@@ -56,6 +56,10 @@ void ChorusEngine::setSampleRate (uint32_t rate)
     voice[1].prepare ((int32_t) rate);
     preDelay[0].resize (rate);
     preDelay[1].resize (rate);
+
+    // Emptied: nothing small is left inside.
+    samplesSinceSmallInput = quietForEver;
+    samplesHeld = preDelay[0].length + (int32_t) voice[0].line.delaySamplesFor (voice[0].maxDelayMs) + 2;
 }
 
 void ChorusEngine::copyControlsToVoices() noexcept
@@ -114,6 +118,12 @@ void ChorusEngine::processCopy (ChorusEngine&, float* const* channels, int numCh
 namespace
 {
     using Mix = ChorusKernels::Mix;
+    using BlockPath = ChorusEngine::BlockPath;
+
+    // Runs are split into whole vectors of the widest kernel, which are
+    // whole vectors of every other one too.
+    constexpr int vector = ChorusKernels::maxLanes;
+    static_assert (BlockPath::standInFrames >= 2 * vector, "the stand-ins take the vectors around a wrap");
 
     /** One processed channel: its pre-delay, its voice, and where its
         result goes. */
@@ -135,14 +145,94 @@ namespace
         return c.voice.processesInBlocks() && c.preDelay.length > 1;
     }
 
+    /** Equal bits. */
+    bool same (float a, float b) noexcept
+    {
+        uint32_t x = 0, y = 0;
+        std::memcpy (&x, &a, sizeof (x));
+        std::memcpy (&y, &b, sizeof (y));
+        return x == y;
+    }
+
+    bool same (double a, double b) noexcept
+    {
+        uint64_t x = 0, y = 0;
+        std::memcpy (&x, &a, sizeof (x));
+        std::memcpy (&y, &b, sizeof (y));
+        return x == y;
+    }
+
+    /** Whether both channels may run in vectors with one sweep for both:
+        the first one runsInVectors(), and the second one's voice holds the
+        same values in everything that processesInBlocks() and sweepsLike()
+        read, so that the answers for it are the same. */
+    bool bothRunInVectorsAlike (const Channel (&both)[2]) noexcept
+    {
+        const ChorusVoice& a = both[0].voice;
+        const ChorusVoice& b = both[1].voice;
+
+        return same (a.lfo.phase, b.lfo.phase) && same (a.lfo.increment, b.lfo.increment)
+            && same (a.depthPercent, b.depthPercent) && same (a.minDelayMs, b.minDelayMs)
+            && same (a.maxDelayMs, b.maxDelayMs) && same (a.line.samplesPerMs, b.line.samplesPerMs)
+            && same (a.line.wetGain, b.line.wetGain) && a.line.length == b.line.length
+            && a.lfo.running == b.lfo.running && a.lfo.inverted == b.lfo.inverted
+            && a.lfo.waveform == b.lfo.waveform && a.lfo.bandLimited == b.lfo.bandLimited
+            && a.lfo.unipolar == b.lfo.unipolar && both[1].preDelay.length > 1
+            && runsInVectors (both[0]);
+    }
+
+    /** n samples of a ring from position `from`, wrapping at its end
+        (n below the ring's length). */
+    void copyFromRing (const PreDelayBuffer& ring, int32_t from, float* to, int n) noexcept
+    {
+        const int first = std::min (n, ring.length - from);
+        std::memcpy (to, ring.data.data() + from, sizeof (float) * (size_t) first);
+        std::memcpy (to + first, ring.data.data(), sizeof (float) * (size_t) (n - first));
+    }
+
+    void copyToRing (const float* from, PreDelayBuffer& ring, int32_t at, int n) noexcept
+    {
+        const int first = std::min (n, ring.length - at);
+        std::memcpy (ring.data.data() + at, from, sizeof (float) * (size_t) first);
+        std::memcpy (ring.data.data(), from + first, sizeof (float) * (size_t) (n - first));
+    }
+
+    /** How many ticks from `phase` add exactly `step` each, at most
+        `wanted`: WavetableLfo::uniformSteps, answered from the run the last
+        block ended in where it continues. */
+    int uniformSteps (BlockPath& path, float phase, float increment, float& step, int wanted) noexcept
+    {
+        if (! (same (phase, path.phase) && same (increment, path.increment) && path.uniformTicks >= 0))
+        {
+            // The whole run: a block is never this long.
+            path.uniformTicks = WavetableLfo::uniformSteps (phase, increment, path.step, 1 << 30);
+            path.phase = phase;
+            path.increment = increment;
+        }
+
+        step = path.step;
+        return std::min (path.uniformTicks, wanted);
+    }
+
+    /** The run continues `count` ticks further (count at most what
+        uniformSteps() answered). */
+    void advanceUniform (BlockPath& path, float phase, int count) noexcept
+    {
+        path.phase = phase;
+        if (path.uniformTicks < (1 << 30))
+            path.uniformTicks -= count;
+    }
+
     /**
         n steps of one channel, or of two whose voices sweepsLike() each
         other, that runsInVectors(): the same as n pre-delay steps and
         processSample calls, in vector runs, leaving the same state behind.
         The voice reads its input straight from the pre-delay ring and keeps
-        the dry input there.
+        the dry input there, or, in the vectors where a ring wraps, from and
+        in stand-ins copied out of and into the ring.
     */
-    void processInRuns (const Channel* channels, int numChannels, float mix, int n) noexcept
+    template <int numChannels>
+    void processInRuns (const Channel* channels, float mix, int n, BlockPath& path) noexcept
     {
         const ChorusVoice& leader = channels[0].voice;
         const ChorusKernels::SweepSettings settings { leader.minDelayMs, leader.maxDelayMs - leader.minDelayMs,
@@ -162,68 +252,165 @@ namespace
             ringWrite[c] = ring.readIndex;
             ringRead[c] = ring.readIndex + 1 == ring.length ? 0 : ring.readIndex + 1;
 
-            run[c] = { line.buffer.data(), line.length, line.writeIndex, line.feedbackGain,
-                       ring.data.data() + ringRead[c], ring.data.data() + ringWrite[c],
+            run[c] = { line.buffer.data(), line.length, line.writeIndex, line.feedbackGain, nullptr, nullptr,
                        channels[c].samples, channels[c].samples, channels[c].mirror, channels[c].how, mix, 0.0f };
         }
 
         float phase = leader.lfo.phase;
         ChorusKernels::LastDelay last {};
+        alignas (64) float phases[vector];
 
-        for (int done = 0; done < n;)
+        // The usual block: no ring or line wraps within it, and the phase
+        // advances by equal steps throughout. One run, set up at once.
+        bool usual = true;
+
+        for (int c = 0; c < numChannels; ++c)
+            usual = usual && ringRead[c] + n <= channels[c].preDelay.length && ringWrite[c] + n <= channels[c].preDelay.length
+                 && run[c].writeIndex + n <= run[c].length;
+
+        float usualStep = 0.0f;
+        usual = usual && uniformSteps (path, phase, increment, usualStep, n) == n;
+        const int first = usual ? n : 0;
+
+        if (usual)
         {
-            // Runs end where a line or a ring wraps, and where the phase
-            // stops advancing by one exact step: a tick that crosses a power
-            // of two, wraps or rounds by parity goes alone, as tick() takes it.
-            int count = n - done;
+            for (int c = 0; c < numChannels; ++c)
+            {
+                float* const ring = channels[c].preDelay.data.data();
+                run[c].input = ring + ringRead[c];
+                run[c].keep = ring + ringWrite[c];
+            }
+
+            last = ChorusKernels::process (settings, phase, usualStep, n, run, numChannels);
+            phase = phase + (float) n * usualStep;
+            advanceUniform (path, phase, n);
 
             for (int c = 0; c < numChannels; ++c)
             {
-                const int32_t ringLength = channels[c].preDelay.length;
-                count = std::min ({ count, run[c].length - run[c].writeIndex, ringLength - ringRead[c], ringLength - ringWrite[c] });
+                run[c].writeIndex += n;
+                if (run[c].writeIndex == run[c].length)
+                    run[c].writeIndex = 0;
+
+                ringWrite[c] += n;
+                if (ringWrite[c] == channels[c].preDelay.length)
+                    ringWrite[c] = 0;
             }
+        }
 
-            float step = 0.0f;
-            count = WavetableLfo::uniformSteps (phase, increment, step, count);
+        for (int done = first; done < n;)
+        {
+            // A segment: the samples up to the last whole vector before a
+            // ring wraps, read and kept in the ring itself; then the
+            // vectors around the wrap, read and kept in the stand-ins (less
+            // than a ring's length, so that every sample they read was
+            // stored before them).
+            int segment = n - done;
 
-            if (count == 0)
+            for (int c = 0; c < numChannels; ++c)
+                segment = std::min ({ segment, channels[c].preDelay.length - ringRead[c],
+                                      channels[c].preDelay.length - ringWrite[c] });
+
+            const bool wraps = segment < vector && segment < n - done;
+
+            if (wraps)
             {
-                last = ChorusKernels::process (settings, phase, 0.0f, 1, run, numChannels);
-                phase = WavetableLfo::advance (phase, increment);
-                count = 1;
+                segment = std::min (n - done, 2 * vector);
+
+                for (int c = 0; c < numChannels; ++c)
+                    segment = std::min (segment, channels[c].preDelay.length - 1);
+
+                for (int c = 0; c < numChannels; ++c)
+                {
+                    copyFromRing (channels[c].preDelay, ringRead[c], path.standInInput[c], segment);
+                    run[c].input = path.standInInput[c];
+                    run[c].keep = path.standInKeep[c];
+                }
             }
             else
             {
-                last = ChorusKernels::process (settings, phase, step, count, run, numChannels);
-                phase = phase + (float) count * step;
+                if (segment < n - done)
+                    segment -= segment % vector;
+
+                for (int c = 0; c < numChannels; ++c)
+                {
+                    float* const ring = channels[c].preDelay.data.data();
+                    run[c].input = ring + ringRead[c];
+                    run[c].keep = ring + ringWrite[c];
+                }
+            }
+
+            for (int inSegment = 0; inSegment < segment;)
+            {
+                // Runs end where a line wraps, and where the phase stops
+                // advancing by one exact step: a tick that crosses a power
+                // of two, wraps or rounds by parity. The vector holding such
+                // a tick gets its phases tick by tick, as tick() takes them,
+                // so that runs stay whole vectors.
+                int count = segment - inSegment;
+
+                for (int c = 0; c < numChannels; ++c)
+                    count = std::min (count, run[c].length - run[c].writeIndex);
+
+                float step = 0.0f;
+                const int uniform = uniformSteps (path, phase, increment, step, count);
+
+                if (uniform == count || uniform >= vector)
+                {
+                    count = uniform == count ? count : uniform - uniform % vector;
+                    last = ChorusKernels::process (settings, phase, step, count, run, numChannels);
+                    phase = phase + (float) count * step;
+                    advanceUniform (path, phase, count);
+                }
+                else
+                {
+                    count = std::min (count, vector);
+
+                    for (auto& p : phases)
+                    {
+                        p = phase;
+                        phase = WavetableLfo::advance (phase, increment);
+                    }
+
+                    if (count < vector)
+                        phase = phases[count];
+
+                    last = ChorusKernels::processAt (settings, phases, count, run, numChannels);
+                }
+
+                for (int c = 0; c < numChannels; ++c)
+                {
+                    auto& r = run[c];
+                    r.writeIndex += count;
+                    if (r.writeIndex == r.length)
+                        r.writeIndex = 0;
+
+                    r.input += count;
+                    r.keep += count;
+                    r.dry += count;
+                    r.out0 += count;
+                    r.out1 = r.out1 == nullptr ? nullptr : r.out1 + count;
+                }
+
+                inSegment += count;
             }
 
             for (int c = 0; c < numChannels; ++c)
             {
-                auto& r = run[c];
-                float* const ring = channels[c].preDelay.data.data();
                 const int32_t ringLength = channels[c].preDelay.length;
 
-                r.writeIndex += count;
-                if (r.writeIndex == r.length)
-                    r.writeIndex = 0;
+                if (wraps)
+                    copyToRing (path.standInKeep[c], channels[c].preDelay, ringWrite[c], segment);
 
-                ringRead[c] += count;
-                if (ringRead[c] == ringLength)
-                    ringRead[c] = 0;
+                ringRead[c] += segment;
+                if (ringRead[c] >= ringLength)
+                    ringRead[c] -= ringLength;
 
-                ringWrite[c] += count;
-                if (ringWrite[c] == ringLength)
-                    ringWrite[c] = 0;
-
-                r.input = ring + ringRead[c];
-                r.keep = ring + ringWrite[c];
-                r.dry += count;
-                r.out0 += count;
-                r.out1 = r.out1 == nullptr ? nullptr : r.out1 + count;
+                ringWrite[c] += segment;
+                if (ringWrite[c] >= ringLength)
+                    ringWrite[c] -= ringLength;
             }
 
-            done += count;
+            done += segment;
         }
 
         // The state the last steps would have left.
@@ -267,10 +454,10 @@ namespace
     }
 
     /** A block of one processed channel. */
-    void processChannel (const Channel& c, float mix, int numSamples) noexcept
+    void processChannel (const Channel& c, float mix, int numSamples, BlockPath& path) noexcept
     {
         if (runsInVectors (c))
-            processInRuns (&c, 1, mix, numSamples);
+            processInRuns<1> (&c, mix, numSamples, path);
         else
             processSampleBySample (c, mix, numSamples);
     }
@@ -280,7 +467,7 @@ namespace
 
 void ChorusEngine::processMono (ChorusEngine& e, float* const* channels, int, int numSamples) noexcept
 {
-    processChannel ({ e.preDelay[0], e.voice[0], channels[0], nullptr, Mix::add }, e.mix.load(), numSamples);
+    processChannel ({ e.preDelay[0], e.voice[0], channels[0], nullptr, Mix::add }, e.mix.load(), numSamples, e.blockPath);
 }
 
 void ChorusEngine::processMonoToStereo (ChorusEngine& e, float* const* channels, int numChannels, int numSamples) noexcept
@@ -288,7 +475,8 @@ void ChorusEngine::processMonoToStereo (ChorusEngine& e, float* const* channels,
     if (numChannels == 1)
         return processMono (e, channels, numChannels, numSamples);
 
-    processChannel ({ e.preDelay[0], e.voice[0], channels[0], channels[1], Mix::addAndSubtract }, e.mix.load(), numSamples);
+    processChannel ({ e.preDelay[0], e.voice[0], channels[0], channels[1], Mix::addAndSubtract }, e.mix.load(), numSamples,
+                    e.blockPath);
 }
 
 void ChorusEngine::processStereo (ChorusEngine& e, float* const* channels, int numChannels, int numSamples) noexcept
@@ -305,12 +493,12 @@ void ChorusEngine::processStereo (ChorusEngine& e, float* const* channels, int n
     const Channel both[] = { { e.preDelay[0], left, channels[0], nullptr, Mix::add },
                              { e.preDelay[1], right, channels[1], nullptr, Mix::subtract } };
 
-    if (runsInVectors (both[0]) && runsInVectors (both[1]) && left.sweepsLike (right))
+    if (bothRunInVectorsAlike (both))
     {
-        processInRuns (both, 2, mix, numSamples);
+        processInRuns<2> (both, mix, numSamples, e.blockPath);
         return;
     }
 
-    processChannel (both[0], mix, numSamples);
-    processChannel (both[1], mix, numSamples);
+    processChannel (both[0], mix, numSamples, e.blockPath);
+    processChannel (both[1], mix, numSamples, e.blockPath);
 }

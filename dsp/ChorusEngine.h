@@ -3,8 +3,10 @@
 #include "dsp/ChorusVoice.h"
 #include "dsp/PreDelayBuffer.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 
 /**
     The plug-in's signal path: per channel a 20 ms pre-delay and a chorus
@@ -72,6 +74,52 @@ public:
             process (buffer.getArrayOfWritePointers(), buffer.getNumChannels(), buffer.getNumSamples());
     }
 
+    /** Input whose samples are all zero or at least this large in magnitude
+        (2^-40, about 9.1e-13 or -241 dBFS) leads to no subnormal number
+        anywhere in the arithmetic, as long as nothing is fed back and the
+        mix is 0 or at least minimumMixForNormalResults (the mix knob's
+        smallest step gives 0.0075): the interpolation weights are zero or
+        at least 2^-25, and a sum of values that are zero or at least 2^-m
+        is zero or at least 2^-(m + 23). Flushing subnormals to zero then
+        changes no output bit. */
+    static constexpr float smallInput = 0x1p-40f;
+    static constexpr float minimumMixForNormalResults = 0x1p-15f;
+
+    /** Whether the next block is worth running with subnormals flushed to
+        zero: the input the voices take is at a level where subnormals arise
+        (a channel's first sample is nonzero and below smallInput, as
+        throughout a decaying tail that nothing flushed), or was so within
+        the time a sample stays in a voice, or the settings give no bound.
+        Counts the block as processed: call it right before process() with
+        the same buffer. Audio thread.
+
+        A block that starts louder is processed unflushed, with whatever
+        subnormals its own samples bring, exactly as IEEE arithmetic has it. */
+    template <typename Buffer>
+    bool wantsSubnormalsFlushed (const Buffer& buffer) noexcept
+    {
+        const int numSamples = buffer.getNumSamples();
+        const int numChannels = buffer.getNumChannels();
+
+        if (numSamples <= 0 || numChannels <= 0 || routing == processCopy)
+            return false;
+
+        const bool small = isSmall (buffer.getReadPointer (0)[0]) || (numChannels > 1 && isSmall (buffer.getReadPointer (1)[0]));
+
+        if (small)
+            samplesSinceSmallInput = 0;
+
+        const bool recently = samplesSinceSmallInput < samplesHeld;
+        samplesSinceSmallInput = std::min (samplesSinceSmallInput + numSamples, quietForEver);
+
+        const float gain = mix.load (std::memory_order_relaxed);
+        const bool unbounded = ! (gain == 0.0f || gain >= minimumMixForNormalResults)
+                            || feedbackPercent.load (std::memory_order_relaxed) != 0.0f
+                            || (routing != processStereo && routing != processMonoToStereo && routing != processMono);
+
+        return small || recently || unbounded;
+    }
+
     static void processCopy (ChorusEngine&, float* const*, int, int) noexcept;
     static void processMono (ChorusEngine&, float* const*, int, int) noexcept;
     static void processMonoToStereo (ChorusEngine&, float* const*, int, int) noexcept;
@@ -92,4 +140,42 @@ private:
     void copyControlsToVoices() noexcept;
 
     std::atomic<bool> controlsPending { false };
+
+    /** Nonzero and below smallInput in magnitude (subnormals included, NaN
+        not), on the bits. */
+    static bool isSmall (float x) noexcept
+    {
+        uint32_t bits = 0;
+        std::memcpy (&bits, &x, sizeof (bits));
+        return (bits & 0x7fffffffu) - 1u < 0x2b800000u - 1u;   // 0x2b800000: 2^-40
+    }
+
+    // Samples processed since input was last found small (capped), and how
+    // long a sample stays inside a voice: its pre-delay and longest delay.
+    static constexpr int32_t quietForEver = 1 << 30;
+    int32_t samplesSinceSmallInput = quietForEver;
+    int32_t samplesHeld = 0;
+
+public:
+    /** Working memory of the block path (ChorusEngine.cpp), audio thread
+        only. */
+    struct BlockPath
+    {
+        // Where a pre-delay ring's samples are kept in one piece in blocks
+        // where the ring wraps.
+        static constexpr int standInFrames = 32;   // two vectors of the widest kernel
+        float standInInput[2][standInFrames] {};
+        float standInKeep[2][standInFrames] {};
+
+        // How many ticks from `phase` with `increment` add exactly `step`
+        // each (WavetableLfo::uniformSteps), or -1: remembered from the
+        // last block, which usually ends inside such a run.
+        float phase = 0.0f;
+        float increment = 0.0f;
+        float step = 0.0f;
+        int32_t uniformTicks = -1;
+    };
+
+private:
+    BlockPath blockPath;
 };

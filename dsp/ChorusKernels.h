@@ -10,8 +10,9 @@
     of independent work differs.
 
     The kernels are compiled once for each instruction set the build knows
-    (SSSE3, SSE4, AVX2, AVX-512 and a portable fallback) and the best one the
-    processor supports is chosen at run time.
+    (SSSE3, SSE4, AVX2, AVX-512 on 512-bit and on 256-bit vectors, and a
+    portable fallback) and the best one the processor supports is chosen at
+    run time.
 */
 namespace ChorusKernels
 {
@@ -72,8 +73,17 @@ namespace ChorusKernels
         sample kept. */
     LastDelay process (const SweepSettings&, float phase0, float step, int numSamples, Voice* voices, int numVoices) noexcept;
 
+    /** The same at the phases given, one for each sample; `phases` holds at
+        least maxLanes values even when numSamples is smaller. */
+    LastDelay processAt (const SweepSettings&, const float* phases, int numSamples, Voice* voices, int numVoices) noexcept;
+
     /** Only the delay in samples for each of those phases. */
     void delays (const SweepSettings&, float phase0, float step, int numSamples, float* delaySamples) noexcept;
+
+    /** The bit that stands for AVX-512's instructions on 256-bit vectors
+        among the instruction sets below (Highway's own bits name the
+        others). */
+    constexpr int64_t avx3On256Bits = int64_t { 1 } << 20;
 
     /** The instruction sets compiled in, as a bit set, and a name for each.
         For tests: useOnly() restricts the run-time choice to one of them, and

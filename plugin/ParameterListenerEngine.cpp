@@ -88,15 +88,14 @@ void ParameterListenerEngine::postRoutingChanged() noexcept
     if (producerLock.tryEnter())
     {
         // May allocate when the queue is full; a failed allocation loses the
-        // message, and the routing follows the parameters at the next change,
-        // prepare or refresh.
+        // message, but not the flag below.
         messages.enqueue (RoutingChanged);
         producerLock.exit();
     }
-    else
-    {
-        routingPending.store (true, std::memory_order_release);
-    }
+
+    // Raised after the message is in the queue: the audio thread looks at the
+    // queue only when it finds the flag raised.
+    routingPending.store (true, std::memory_order_release);
 }
 
 ParameterListenerEngine::ChannelCounts ParameterListenerEngine::queryRouting() const noexcept
@@ -138,12 +137,17 @@ void ParameterListenerEngine::refreshAll()
 
 void ParameterListenerEngine::handleMessages()
 {
+    // Most blocks find nothing posted: a plain load, no read-modify-write.
+    if (! routingPending.load (std::memory_order_relaxed) || ! routingPending.exchange (false, std::memory_order_acquire))
+        return;
+
+    // Lowered before the queue is drained: a message posted meanwhile is
+    // either drained now or raises the flag again for the next block. Every
+    // message is a RoutingChanged, and one selection serves them all.
     int code = 0;
 
     while (messages.try_dequeue (code))
-        if (code == RoutingChanged)
-            selectRouting();
+        continue;
 
-    if (routingPending.exchange (false, std::memory_order_acquire))
-        selectRouting();
+    selectRouting();
 }

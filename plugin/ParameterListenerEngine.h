@@ -17,9 +17,10 @@ class Processor;
 
     Several threads may change the switches at once (a host's automation on
     the audio thread, the editor on the message thread), but the queue takes
-    one producer: a producer that finds another one posting raises a flag
-    instead of waiting, and the audio thread treats the flag like a message.
-    Neither side ever waits.
+    one producer: a producer that finds another one posting skips the queue
+    instead of waiting. Every producer then raises a flag, and the audio
+    thread looks at the queue only in a block that finds the flag raised, so
+    that the usual block costs one load. Neither side ever waits.
 */
 class ParameterListenerEngine final : public StateMachineBase
 {

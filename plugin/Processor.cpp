@@ -1,5 +1,7 @@
 #include "plugin/Processor.h"
 
+#include "dsp/ScopedFlushDenormals.h"
+
 #include "plugin/ParameterListenerEngine.h"
 #include "plugin/Parameters.h"
 #include "ui/Editor.h"
@@ -110,7 +112,20 @@ void Processor::setCurrentProgram (int)
 void Processor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
 {
     stateMachine->handleMessages();
-    engine.process (buffer);
+
+    // Input at subnormal level (a reverb's tail that nothing flushed, say)
+    // would make the block several times dearer: in such a block,
+    // subnormals count as zero. Louder audio meets none, so the
+    // floating-point mode, costly to read and to write, is left alone.
+    if (engine.wantsSubnormalsFlushed (buffer))
+    {
+        const ScopedFlushDenormals flushDenormals;
+        engine.process (buffer);
+    }
+    else
+    {
+        engine.process (buffer);
+    }
 }
 
 void Processor::processBlockBypassed (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)

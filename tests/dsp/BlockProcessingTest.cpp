@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <random>
 #include <string>
@@ -307,6 +308,62 @@ TEST (BlockProcessing, MatchesTheSampleBySampleStepsInEveryRoutingRateAndInstruc
         std::cout << " " << ChorusKernels::targetName (t & -t)
                   << ((t & -t & ChorusKernels::supportedTargets()) != 0 ? "" : " (not on this processor)");
     std::cout << "\n";
+}
+
+// Blocks of one sample and of a few, at every position of the pre-delay
+// rings and across a wrap of the delay lines: where a block ends right at a
+// wrap, starts at one, or is shorter than a vector.
+TEST (BlockProcessing, MatchesTheStepsInShortBlocksAcrossEveryWrap)
+{
+    const int odd[] = { 1, 2, 3, 5, 15, 16, 17, 31, 33, 48, 64 };
+
+    forEachTarget ([&]
+    {
+        for (int which = 0; which < 3; ++which)
+        {
+            ChorusEngine engine (48000), reference (48000);
+            for (auto* e : { &engine, &reference })
+            {
+                e->depthPercent = 50.0f;
+                e->speedHz = 2.51f;
+                e->applyControls();
+            }
+
+            engine.routing = routings[which];
+            reference.routing = references[which];
+
+            const int lineLength = engine.voice[0].line.length;
+            Signal left (11), right (12);
+            std::vector<float> a0, a1;
+
+            for (int done = 0, k = 0; done < lineLength + 4000; ++k)
+            {
+                // One sample at a time through two turns of the rings and
+                // around the lines' wrap, sizes in turn elsewhere.
+                const bool single = done < 2000 || (done > lineLength - 100 && done < lineLength + 100);
+                const int n = single ? 1 : odd[k % std::size (odd)];
+
+                a0.resize ((size_t) n);
+                a1.resize ((size_t) n);
+                for (int s = 0; s < n; ++s)
+                {
+                    a0[(size_t) s] = left.next();
+                    a1[(size_t) s] = right.next();
+                }
+
+                auto b0 = a0, b1 = a1;
+                float* pa[] = { a0.data(), a1.data() };
+                float* pb[] = { b0.data(), b1.data() };
+                engine.process (pa, 2, n);
+                reference.process (pb, 2, n);
+
+                ASSERT_TRUE (sameVector (a0, b0) && sameVector (a1, b1)) << "routing " << which << ", frame " << done << ", block of " << n;
+                done += n;
+            }
+
+            expectSameState (engine, reference);
+        }
+    });
 }
 
 // Oscillator settings the engine never makes by itself, written straight

@@ -8,6 +8,10 @@
 #include <limits>
 #include <thread>
 
+#if defined (__SSE__) || defined (__x86_64__)
+ #include <xmmintrin.h>
+#endif
+
 using Routing = ChorusEngine::Routing;
 
 TEST (Processor, AnswersTheHostsQuestions)
@@ -324,3 +328,146 @@ TEST (Processor, SwitchesFromSeveralThreadsAtOnce)
                            : stereo ? ChorusEngine::processStereo : ChorusEngine::processMonoToStereo;
     EXPECT_EQ (h.processor.engine.routing, expected);
 }
+
+#if defined (__SSE__) || defined (__x86_64__)
+namespace
+{
+    constexpr unsigned int flushToZero = 0x8040;   // MXCSR's FTZ and DAZ bits
+    constexpr unsigned int exceptionFlags = 0x3f;  // sticky status bits, set by any arithmetic
+
+    /** The test thread's floating-point mode for a scope, as a host might
+        leave it on its audio thread. */
+    struct HostMode
+    {
+        explicit HostMode (unsigned int bits) { _mm_setcsr ((original & ~flushToZero) | bits); }
+        ~HostMode() { _mm_setcsr (original); }
+
+        const unsigned int original = _mm_getcsr();
+    };
+
+    unsigned int modeNow() { return _mm_getcsr() & ~exceptionFlags; }
+
+    /** Noise at +-level, no sample nearer zero than level / 2. */
+    juce::AudioBuffer<float> noiseAt (int channels, int samples, double level, uint32_t seed)
+    {
+        juce::AudioBuffer<float> buffer (channels, samples);
+        uint32_t state = seed;
+
+        for (int c = 0; c < channels; ++c)
+        {
+            for (int s = 0; s < samples; ++s)
+            {
+                state = state * 1664525u + 1013904223u;
+                const double u = (double) (state >> 8) / 16777216.0;   // 0 to 1
+                buffer.setSample (c, s, (float) ((u < 0.5 ? -level : level) * (0.5 + std::fabs (u - 0.5))));
+            }
+        }
+
+        return buffer;
+    }
+}
+
+// Whatever mode the host's thread is in, the block leaves it as it found it.
+TEST (Processor, BlockLeavesTheHostsFloatingPointModeAsItFoundIt)
+{
+    for (unsigned int hostBits : { 0u, flushToZero, 0x8000u, 0x0040u })
+    {
+        for (const bool bypassed : { false, true })
+        {
+            ProcessorHarness h (2, 2);
+            h.prepare (48000.0, 256);
+            h.set ("chorus_on", 1.0f);
+            auto block = noiseAt (2, 256, 1.0e-39, 5);
+            juce::MidiBuffer midi;
+
+            const HostMode host (hostBits);
+            const auto before = modeNow();
+
+            if (bypassed)
+                h.processor.processBlockBypassed (block, midi);
+            else
+                h.processor.processBlock (block, midi);
+
+            EXPECT_EQ (modeNow(), before) << std::hex << "host mode bits " << hostBits << (bypassed ? ", bypassed" : "");
+        }
+    }
+}
+
+// Input at subnormal level, far below audibility (a reverb's tail that
+// nothing flushed), comes out as silence in every routing, and never as
+// anything but a finite number.
+TEST (Processor, SubnormalInputComesOutAsSilence)
+{
+    struct Case { int inputs; int outputs; float stereo; };
+
+    for (const auto& c : { Case { 2, 2, 1.0f }, Case { 2, 2, 0.0f }, Case { 1, 2, 1.0f }, Case { 1, 1, 1.0f } })
+    {
+        ProcessorHarness h (c.inputs, c.outputs);
+        h.prepare (48000.0, 512);
+        h.set ("chorus_on", 1.0f);
+        h.set ("stereo_proc", c.stereo);
+        h.set ("chorus_depth", 5.0f);
+        h.set ("chorus_speed", 5.0f);
+        h.set ("chorus_mix", 10.0f);
+
+        const HostMode host (0);
+
+        for (int b = 0; b < 200; ++b)
+        {
+            auto block = noiseAt (std::max (c.inputs, c.outputs), 512, b % 2 == 0 ? 1.0e-39 : 1.0e-44, (uint32_t) b);
+            h.process (block);
+
+            for (int ch = 0; ch < block.getNumChannels(); ++ch)
+                for (int s = 0; s < 512; ++s)
+                    ASSERT_EQ (block.getSample (ch, s), 0.0f)
+                        << c.inputs << " in, " << c.outputs << " out, mode " << c.stereo << ", block " << b << ", channel " << ch;
+        }
+    }
+}
+
+// Flushing touches nothing but values below the normal range: audio down to
+// about 7e-15 (2^-47) comes out of the processor bit for bit as the engine
+// gives it without flushing, at the extreme knob positions.
+TEST (Processor, NormalAudioComesOutBitForBitAsWithoutFlushing)
+{
+    struct Case { double rate; float stereo; float depth; float speed; float mix; double level; };
+    const Case cases[] = {
+        { 48000.0, 1.0f, 5.0f, 5.0f, 10.0f, 0.5 },    { 44100.0, 1.0f, 10.0f, 10.0f, 0.1f, 0.5 },
+        { 48000.0, 1.0f, 10.0f, 0.0f, 0.1f, 1.5e-14 }, { 44100.0, 1.0f, 0.0f, 10.0f, 10.0f, 1.5e-14 },
+        { 96000.0, 0.0f, 10.0f, 10.0f, 0.1f, 1.5e-14 }, { 48000.0, 0.0f, 5.0f, 5.0f, 10.0f, 1.0e-6 },
+    };
+
+    const HostMode host (0);
+
+    for (const auto& c : cases)
+    {
+        ProcessorHarness h (2, 2);
+        h.prepare (c.rate, 256);
+        h.set ("chorus_on", 1.0f);
+        h.set ("stereo_proc", c.stereo);
+        h.set ("chorus_depth", c.depth);
+        h.set ("chorus_speed", c.speed);
+        h.set ("chorus_mix", c.mix);
+
+        ChorusEngine reference ((int32_t) c.rate);
+        reference.depthPercent = ParameterListenerEngine::depthPercentFor (c.depth);
+        reference.speedHz = ParameterListenerEngine::speedHzFor (c.speed);
+        reference.mix = ParameterListenerEngine::mixGainFor (c.mix);
+        reference.applyControls();
+        reference.selectRouting (c.stereo != 0.0f ? 2 : 1, 2);
+
+        for (int b = 0; b < 400; ++b)
+        {
+            auto block = noiseAt (2, 256, c.level, (uint32_t) b + 1);
+            auto expected = block;
+            h.process (block);
+            reference.process (expected);
+
+            for (int ch = 0; ch < 2; ++ch)
+                for (int s = 0; s < 256; ++s)
+                    ASSERT_EQ (block.getSample (ch, s), expected.getSample (ch, s))
+                        << c.rate << " Hz, level " << c.level << ", mix " << c.mix << ", block " << b << ", channel " << ch;
+        }
+    }
+}
+#endif
