@@ -247,7 +247,11 @@ TEST_P (State, CraftedBlocksAreRefusedOrLoadedCleanlyInAnyLocale)
 
             if (c.loads)
             {
-                EXPECT_FLOAT_EQ (instance->getParameters()[depth]->getValue(), 0.7f);
+                // The LV2 host's parameters are its own control ports, which a
+                // restored state does not move (the state wins over them); the
+                // value the plug-in holds is checked in what it saves, below.
+                if (format == Format::vst3)
+                    EXPECT_FLOAT_EQ (instance->getParameters()[depth]->getValue(), 0.7f);
             }
             else
             {
@@ -265,6 +269,7 @@ TEST_P (State, CraftedBlocksAreRefusedOrLoadedCleanlyInAnyLocale)
             ASSERT_LE ((size_t) length + 9, block.getSize());
             const auto document = juce::String::fromUTF8 (static_cast<const char*> (block.getData()) + 8, (int) length);
             EXPECT_EQ (document.contains (juce::CharPointer_UTF8 ("not\xc3\xa4=\"x\"")), c.loads) << document;
+            EXPECT_EQ (document.contains ("id=\"chorus_depth\" value=\"7\""), c.loads) << document;
         }
     }
 }
