@@ -10,6 +10,7 @@
 #include "plugin/Processor.h"
 
 #include "BenchContext.h"
+#include "PreparedProcessor.h"
 
 #include <benchmark/benchmark.h>
 #include <juce_events/juce_events.h>
@@ -146,39 +147,11 @@ namespace
             b->Arg (blockSize);
     }
 
-    /** A processor with the given main buses, prepared at 48 kHz, with the
-        parameters as above and the processing mode set. */
-    struct PreparedProcessor
-    {
-        PreparedProcessor (int inputs, int outputs, bool stereoProcessing, int blockSize)
-        {
-            juce::AudioProcessor::BusesLayout layout;
-            layout.inputBuses.add (juce::AudioChannelSet::canonicalChannelSet (inputs));
-            layout.outputBuses.add (juce::AudioChannelSet::canonicalChannelSet (outputs));
-            processor.setBusesLayout (layout);
-            processor.prepareToPlay (rate, blockSize);
-
-            set (ParameterIDs::chorusOn, 1.0f);
-            set (ParameterIDs::stereoProc, stereoProcessing ? 1.0f : 0.0f);
-            set (ParameterIDs::chorusDepth, 5.0f);
-            set (ParameterIDs::chorusSpeed, 5.0f);
-            set (ParameterIDs::chorusMix, 10.0f);
-        }
-
-        void set (const char* id, float plain)
-        {
-            auto* p = processor.parameters.getParameter (id);
-            p->setValueNotifyingHost (p->convertTo0to1 (plain));
-        }
-
-        Processor processor;
-    };
-
     void processorBlock (benchmark::State& state, int inputs, int outputs, bool stereoProcessing)
     {
         juce::ScopedJuceInitialiser_GUI framework;
         const int blockSize = (int) state.range (0);
-        PreparedProcessor p (inputs, outputs, stereoProcessing, blockSize);
+        PreparedProcessor p (inputs, outputs, stereoProcessing, rate, blockSize);
 
         juce::AudioBuffer<float> buffer (std::max (inputs, outputs), blockSize);
         juce::MidiBuffer midi;
@@ -223,7 +196,7 @@ namespace
     void stateSave (benchmark::State& state)
     {
         juce::ScopedJuceInitialiser_GUI framework;
-        PreparedProcessor p (2, 2, true, 512);
+        PreparedProcessor p (2, 2, true, rate, 512);
         juce::MemoryBlock block;
 
         for (auto _ : state)
@@ -237,7 +210,7 @@ namespace
     void stateLoad (benchmark::State& state)
     {
         juce::ScopedJuceInitialiser_GUI framework;
-        PreparedProcessor p (2, 2, true, 512);
+        PreparedProcessor p (2, 2, true, rate, 512);
         juce::MemoryBlock block;
         p.processor.getStateInformation (block);
 

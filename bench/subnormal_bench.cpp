@@ -18,6 +18,7 @@
 #include "plugin/Processor.h"
 
 #include "BenchContext.h"
+#include "PreparedProcessor.h"
 
 #include <benchmark/benchmark.h>
 #include <juce_events/juce_events.h>
@@ -142,38 +143,11 @@ namespace
         state.counters["ratio"] = median (ratios);
     }
 
-    /** A stereo processor prepared at 48 kHz with the settings above. */
-    struct PreparedProcessor
-    {
-        explicit PreparedProcessor (int blockSize)
-        {
-            juce::AudioProcessor::BusesLayout layout;
-            layout.inputBuses.add (juce::AudioChannelSet::stereo());
-            layout.outputBuses.add (juce::AudioChannelSet::stereo());
-            processor.setBusesLayout (layout);
-            processor.prepareToPlay (rate, blockSize);
-
-            set (ParameterIDs::chorusOn, 1.0f);
-            set (ParameterIDs::stereoProc, 1.0f);
-            set (ParameterIDs::chorusDepth, 5.0f);
-            set (ParameterIDs::chorusSpeed, 5.0f);
-            set (ParameterIDs::chorusMix, 10.0f);
-        }
-
-        void set (const char* id, float plain)
-        {
-            auto* p = processor.parameters.getParameter (id);
-            p->setValueNotifyingHost (p->convertTo0to1 (plain));
-        }
-
-        Processor processor;
-        juce::MidiBuffer midi;
-    };
-
     void processorBlocks (benchmark::State& state)
     {
         juce::ScopedJuceInitialiser_GUI framework;
-        PreparedProcessor forNormal ((int) state.range (0)), forSubnormal ((int) state.range (0));
+        const auto blockSize = (int) state.range (0);
+        PreparedProcessor forNormal (2, 2, true, rate, blockSize), forSubnormal (2, 2, true, rate, blockSize);
 
         compare (state, [&] (juce::AudioBuffer<float>& b) { forNormal.processor.processBlock (b, forNormal.midi); },
                  [&] (juce::AudioBuffer<float>& b) { forSubnormal.processor.processBlock (b, forSubnormal.midi); });

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <thread>
 
 // Last: Xlib defines macros (None, Bool, Status...) that other headers use as names.
@@ -221,30 +222,41 @@ namespace
     }
 }
 
-TEST (Lv2Editor, KnobTurnedInTheEditorIsWrittenToItsPort)
+// Each test starts with the plug-in running and its editor open.
+class Lv2Editor : public testing::Test
 {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE (plugin.isReady());
+        plugin.connectAll();
+        plugin.activate();
+        plugin.run (256);
+
+        editor = std::make_unique<Editor> (plugin, recorder);
+
+        if (! editor->hasDisplay())
+            GTEST_SKIP() << "needs an X display";
+
+        ASSERT_TRUE (editor->isOpen());
+    }
+
     Plugin plugin;
-    ASSERT_TRUE (plugin.isReady());
-    plugin.connectAll();
-    plugin.activate();
-    plugin.run (256);
-
     Recorder recorder;
-    Editor editor (plugin, recorder);
+    std::unique_ptr<Editor> editor;
+};
 
-    if (! editor.hasDisplay())
-        GTEST_SKIP() << "needs an X display";
+TEST_F (Lv2Editor, KnobTurnedInTheEditorIsWrittenToItsPort)
+{
+    editor->pump (300);
 
-    ASSERT_TRUE (editor.isOpen());
-    editor.pump (300);
-
-    reportAllPorts (editor, plugin);
-    editor.pump();
+    reportAllPorts (*editor, plugin);
+    editor->pump();
     EXPECT_TRUE (recorder.writes.empty()) << "the host's own values were written back";
 
     // The depth knob (at 91, 71, 76 x 73 in the editor) turns up as the
     // mouse drags up.
-    editor.drag (91 + 38, 71 + 36, 0, -60);
+    editor->drag (91 + 38, 71 + 36, 0, -60);
 
     const auto depthPort = (uint32_t) portIndex ("chorus_depth");
     ASSERT_FALSE (recorder.writes.empty()) << "the knob's change was not written to its port";
@@ -269,32 +281,19 @@ TEST (Lv2Editor, KnobTurnedInTheEditorIsWrittenToItsPort)
     EXPECT_DOUBLE_EQ (plugin.savedValue ("chorus_depth"), written);
 }
 
-TEST (Lv2Editor, PortValuesFromTheHostMoveTheControlsWithoutEcho)
+TEST_F (Lv2Editor, PortValuesFromTheHostMoveTheControlsWithoutEcho)
 {
-    Plugin plugin;
-    ASSERT_TRUE (plugin.isReady());
-    plugin.connectAll();
-    plugin.activate();
-    plugin.run (256);
-
-    Recorder recorder;
-    Editor editor (plugin, recorder);
-
-    if (! editor.hasDisplay())
-        GTEST_SKIP() << "needs an X display";
-
-    ASSERT_TRUE (editor.isOpen());
-    editor.pump();
-    reportAllPorts (editor, plugin);
+    editor->pump();
+    reportAllPorts (*editor, plugin);
 
     // The host changes Mix and Processing Mode on its ports (automation or
     // its own controls) and reports it to the editor, whose controls show
     // the processor's values: they follow at once, before any run.
     plugin.setControl ("chorus_mix", 4.0f);
     plugin.setControl ("stereo_proc", 0.0f);
-    editor.portEvent ((uint32_t) portIndex ("chorus_mix"), 4.0f);
-    editor.portEvent ((uint32_t) portIndex ("stereo_proc"), 0.0f);
-    editor.pump();
+    editor->portEvent ((uint32_t) portIndex ("chorus_mix"), 4.0f);
+    editor->portEvent ((uint32_t) portIndex ("stereo_proc"), 0.0f);
+    editor->pump();
 
     EXPECT_DOUBLE_EQ (plugin.savedValue ("chorus_mix"), 4.0);
     EXPECT_DOUBLE_EQ (plugin.savedValue ("stereo_proc"), 0.0);
@@ -304,7 +303,7 @@ TEST (Lv2Editor, PortValuesFromTheHostMoveTheControlsWithoutEcho)
     // value, does not hold the processor at the old one.
     plugin.setControl ("chorus_mix", 6.0f);
     plugin.run (256);
-    editor.portEvent ((uint32_t) portIndex ("chorus_mix"), 4.5f);
+    editor->portEvent ((uint32_t) portIndex ("chorus_mix"), 4.5f);
     plugin.run (256);
     EXPECT_DOUBLE_EQ (plugin.savedValue ("chorus_mix"), 6.0);
     EXPECT_TRUE (recorder.writes.empty());

@@ -2,6 +2,7 @@
 // and restoring it reports every parameter's value back to the host.
 
 #include "Hosting.h"
+#include "../support/ScopedLocale.h"
 #include "../support/StateBlocks.h"
 
 #include <gtest/gtest.h>
@@ -73,20 +74,6 @@ namespace
         const auto replaced = text.substring (0, open + 1) + block.toBase64Encoding() + text.substring (close);
         return juce::MemoryBlock (replaced.toRawUTF8(), replaced.getNumBytesAsUTF8());
     }
-
-    struct ScopedLocale
-    {
-        explicit ScopedLocale (const char* name)
-            : previous (std::setlocale (LC_ALL, nullptr)),
-              isSet (std::setlocale (LC_ALL, name) != nullptr)
-        {
-        }
-
-        ~ScopedLocale() { std::setlocale (LC_ALL, previous.c_str()); }
-
-        const std::string previous;
-        const bool isSet;
-    };
 
     std::unique_ptr<juce::AudioPluginInstance> prepared (Format format)
     {

@@ -3,6 +3,7 @@
 #include "plugin/ParameterListenerEngine.h"
 #include "plugin/State.h"
 #include "support/ExpectedState.h"
+#include "support/ScopedLocale.h"
 #include "support/StateBlocks.h"
 
 #include <gtest/gtest.h>
@@ -619,23 +620,6 @@ TEST (State, LimitsAreGenerousAndFirm)
     ProcessorHarness h;
     load (h.processor, blockOfBytes (text));
     EXPECT_EQ (h.raw ("chorus_mix"), 1.0f);
-}
-
-namespace
-{
-    struct ScopedLocale
-    {
-        explicit ScopedLocale (const char* name)
-            : previous (std::setlocale (LC_ALL, nullptr)),
-              isSet (std::setlocale (LC_ALL, name) != nullptr)
-        {
-        }
-
-        ~ScopedLocale() { std::setlocale (LC_ALL, previous.c_str()); }
-
-        const std::string previous;
-        const bool isSet;
-    };
 }
 
 // The C library's character classes depend on the locale, which the host
