@@ -114,8 +114,7 @@ public:
 
         const float gain = mix.load (std::memory_order_relaxed);
         const bool unbounded = ! (gain == 0.0f || gain >= minimumMixForNormalResults)
-                            || feedbackPercent.load (std::memory_order_relaxed) != 0.0f
-                            || (routing != processStereo && routing != processMonoToStereo && routing != processMono);
+                            || feedbackPercent.load (std::memory_order_relaxed) != 0.0f;
 
         return small || recently || unbounded;
     }
