@@ -36,6 +36,16 @@
       area for an output. The framework reads and writes those ports without
       checking them.
 
+    - runs the processor itself when the framework's run would only pass the
+      audio through it: a run that is not split, with no event for the
+      framework to read and no notice for it to send. The framework's run
+      copies the audio into a buffer of its own and out again, and looks at
+      every parameter's change flags, which at small blocks cost as much as
+      the chorus. Here the block is processed in place in the host's output
+      buffers, under the processor's callback lock, with the framework's
+      handling of the free-wheeling, enabled and latency ports. Every other
+      run, the first one included, goes through the framework.
+
     On the audio thread nothing here allocates, locks or waits: run works in
     buffers made at instantiation, and what other threads hand it travels
     through atomics.
@@ -44,6 +54,7 @@
 #include "host/Lv2Bridge.h"
 
 #include "host/Lv2Features.h"
+#include "plugin/Processor.h"
 
 #include <lv2/atom/atom.h>
 #if defined (__GNUC__)
@@ -141,8 +152,7 @@ namespace
         // thread, or where the host promises that no run is under way.
         float current (size_t control) const noexcept
         {
-            const auto* p = host[control];
-            return ports[control].legalValue (p != nullptr ? *p : ports[control].defaultValue);
+            return ports[control].legalValue (asFloat (rawBits (control)));
         }
 
         // Audio thread: calls pass (control, value) for each value that is
@@ -150,21 +160,38 @@ namespace
         template <typename Pass>
         void collect (Pass&& pass) noexcept
         {
-            if (resyncPending.exchange (false, std::memory_order_acquire))
+            auto recheckAll = passAll;
+
+            // Each flag is looked at before it is taken: taking it is an
+            // atomic exchange, which costs the run far more than a load.
+            if (resyncPending.load (std::memory_order_relaxed) && resyncPending.exchange (false, std::memory_order_acquire))
             {
                 for (size_t i = 0; i < numControlPorts; ++i)
                     passed[i] = atRestore[i].load (std::memory_order_relaxed);
 
                 passAll = false;
+                recheckAll = true;
             }
 
-            const auto reapply = reapplyRequests.exchange (0, std::memory_order_acquire);
+            const auto reapply = reapplyRequests.load (std::memory_order_relaxed) != 0
+                                   ? reapplyRequests.exchange (0, std::memory_order_acquire)
+                                   : 0u;
 
             for (size_t i = 0; i < numControlPorts; ++i)
             {
-                const auto value = current (i);
+                // Most runs find every port as it was: the bits the host left
+                // there are compared first, and only a port whose bits changed
+                // is made legal and compared with what was passed on.
+                const auto bits = rawBits (i);
+                const auto isReapplied = (reapply & (1u << i)) != 0;
 
-                if (passAll || value != passed[i] || (reapply & (1u << i)) != 0)
+                if (bits == seen[i] && ! recheckAll && ! isReapplied)
+                    continue;
+
+                seen[i] = bits;
+                const auto value = ports[i].legalValue (asFloat (bits));
+
+                if (passAll || value != passed[i] || isReapplied)
                 {
                     pass (i, value);
                     passed[i] = value;
@@ -192,7 +219,24 @@ namespace
         }
 
     private:
+        // What the port holds, as bits: a NaN compares equal to itself.
+        uint32_t rawBits (size_t control) const noexcept
+        {
+            const auto* p = host[control];
+            uint32_t bits;
+            std::memcpy (&bits, p != nullptr ? p : &ports[control].defaultValue, sizeof bits);
+            return bits;
+        }
+
+        static float asFloat (uint32_t bits) noexcept
+        {
+            float value;
+            std::memcpy (&value, &bits, sizeof value);
+            return value;
+        }
+
         std::array<const float*, numControlPorts> host {};
+        std::array<uint32_t, numControlPorts> seen {};    // the bits last made legal
         std::array<float, numControlPorts> passed {};
         bool passAll = true;
 
@@ -227,7 +271,12 @@ namespace
         return true;
     }
 
-    class Instance
+    // The framework's ports after the atom ports.
+    constexpr uint32_t latencyPort = numAudioPorts + 2;
+    constexpr uint32_t freeWheelingPort = numAudioPorts + 3;
+    constexpr uint32_t enabledPort = numAudioPorts + 4;
+
+    class Instance : private juce::AudioProcessorListener
     {
     public:
         Instance (const LV2_URID_Map& map, const LV2_Feature* const* hostFeatures)
@@ -246,10 +295,25 @@ namespace
 
         bool instantiateFramework (double sampleRate, const char* bundlePath)
         {
+            auto* const before = Processor::lastConstructedOnThisThread();
             inner = framework()->instantiate (framework(), sampleRate, bundlePath, frameworkFeatures.get());
 
             if (inner == nullptr)
                 return false;
+
+            // The processor the framework made, to run directly where the
+            // framework's run would do nothing else (runsDirectly()): one
+            // with the bundle's channels and no bypass parameter of its own,
+            // which the framework's run would set from the enabled port.
+            auto* const made = Processor::lastConstructedOnThisThread();
+
+            if (made != nullptr && made != before && made->getBypassParameter() == nullptr
+                && made->getTotalNumInputChannels() == (int) numAudioInputs
+                && made->getTotalNumOutputChannels() == (int) numAudioOutputs)
+            {
+                processor = made;
+                processor->addListener (this);
+            }
 
             // The framework's atom ports are always ours; its audio ports are
             // set for each piece of a run.
@@ -257,7 +321,7 @@ namespace
             framework()->connect_port (inner, atomOutputPort, outputEvents.data());
 
             for (uint32_t port = 0; port < numAudioPorts; ++port)
-                framework()->connect_port (inner, port, scratchFor (port));
+                connectFrameworkAudio (port, scratchFor (port));
 
             return true;
         }
@@ -275,7 +339,16 @@ namespace
             else if (const auto control = controlFor (port); control >= 0)
                 controls.connect (control, static_cast<const float*> (data));
             else
+            {
+                if (port == latencyPort)
+                    hostLatency = static_cast<float*> (data);
+                else if (port == freeWheelingPort)
+                    hostFreeWheeling = static_cast<const float*> (data);
+                else if (port == enabledPort)
+                    hostEnabled = static_cast<const float*> (data);
+
                 framework()->connect_port (inner, port, data);
+            }
         }
 
         void run (uint32_t numFrames) noexcept
@@ -292,6 +365,13 @@ namespace
 
                 connectAudio (start);
                 fillInput (start, length, isLast);
+
+                if (start == 0 && isLast && runsDirectly (length))
+                {
+                    processDirectly (length);
+                    break;
+                }
+
                 resetOutput();
 
                 framework()->run (inner, length);
@@ -312,6 +392,9 @@ namespace
 
         void cleanup() noexcept
         {
+            if (processor != nullptr)
+                processor->removeListener (this);
+
             framework()->cleanup (inner);
         }
 
@@ -323,10 +406,22 @@ namespace
             return audioScratch.data() + (size_t) port * maxPiece;
         }
 
+        // Points the framework's audio ports at this piece; a port already
+        // pointing there (every run that is not split, once the host's
+        // buffers stay put) is left as it is.
         void connectAudio (uint32_t start) noexcept
         {
             for (uint32_t port = 0; port < numAudioPorts; ++port)
-                framework()->connect_port (inner, port, hostAudio[port] != nullptr ? hostAudio[port] + start : scratchFor (port));
+                connectFrameworkAudio (port, hostAudio[port] != nullptr ? hostAudio[port] + start : scratchFor (port));
+        }
+
+        void connectFrameworkAudio (uint32_t port, float* data) noexcept
+        {
+            if (frameworkAudio[port] == data)
+                return;
+
+            framework()->connect_port (inner, port, data);
+            frameworkAudio[port] = data;
         }
 
         // The framework's input for one piece: at its head, on the first
@@ -379,6 +474,100 @@ namespace
 
             lv2_atom_forge_pop (&inputForge, &sequence);
         }
+
+        // Whether this run, unsplit and with its input filled, may skip the
+        // framework's run: nothing on the framework's input (no port change,
+        // no host event), no notice for it to send, and no buffer that
+        // processing in place could overwrite before it is read.
+        bool runsDirectly (uint32_t numFrames) noexcept
+        {
+            if (processor == nullptr)
+                return false;
+
+            const auto* input = reinterpret_cast<const LV2_Atom_Sequence*> (inputEvents.data());
+
+            if (input->atom.size > sizeof (LV2_Atom_Sequence_Body))
+                return false;
+
+            // The framework's run sends the notice. The flag goes before it
+            // runs, so that one set meanwhile is sent by this run or the next.
+            if (frameworkNotice.load (std::memory_order_relaxed) && frameworkNotice.exchange (false, std::memory_order_acquire))
+                return false;
+
+            return ! audioBuffersOverlap (numFrames);
+        }
+
+        // Any output sharing memory with another output, or with an input
+        // other than its own channel's (which it may share whole).
+        bool audioBuffersOverlap (uint32_t numFrames) const noexcept
+        {
+            const auto overlap = [] (const float* a, const float* b, uint32_t n)
+            {
+                const auto x = reinterpret_cast<uintptr_t> (a), y = reinterpret_cast<uintptr_t> (b);
+                const auto bytes = sizeof (float) * (uintptr_t) n;
+                return x < y + bytes && y < x + bytes;
+            };
+
+            for (uint32_t o = 0; o < numAudioOutputs; ++o)
+            {
+                const auto* out = frameworkAudio[numAudioInputs + o];
+
+                for (uint32_t i = 0; i < numAudioInputs; ++i)
+                    if (i != o && overlap (out, frameworkAudio[i], numFrames))
+                        return true;
+
+                if (o < numAudioInputs && out != frameworkAudio[o] && overlap (out, frameworkAudio[o], numFrames))
+                    return true;
+
+                for (uint32_t other = o + 1; other < numAudioOutputs; ++other)
+                    if (overlap (out, frameworkAudio[numAudioInputs + other], numFrames))
+                        return true;
+            }
+
+            return false;
+        }
+
+        // What the framework's run does with the audio, the same way, but in
+        // the outputs themselves.
+        void processDirectly (uint32_t numFrames) noexcept
+        {
+            processor->setNonRealtime (hostFreeWheeling != nullptr && *hostFreeWheeling > 0.5f);
+
+            std::array<float*, numAudioOutputs> channels {};
+
+            for (uint32_t c = 0; c < numAudioOutputs; ++c)
+            {
+                channels[c] = frameworkAudio[numAudioInputs + c];
+
+                if (c < numAudioInputs && channels[c] != frameworkAudio[c])
+                    std::memcpy (channels[c], frameworkAudio[c], sizeof (float) * numFrames);
+            }
+
+            {
+                juce::AudioBuffer<float> buffer (channels.data(), (int) numAudioOutputs, (int) numFrames);
+                const juce::ScopedLock lock (processor->getCallbackLock());
+
+                if (processor->isSuspended())
+                    buffer.clear();
+                else if (hostEnabled != nullptr && ! (*hostEnabled > 0.5f))
+                    processor->processBlockBypassed (buffer, noMidi);
+                else
+                    processor->processBlock (buffer, noMidi);
+            }
+
+            if (hostLatency != nullptr)
+                *hostLatency = (float) processor->getLatencySamples();
+        }
+
+        // A notice the framework's run sends to the host: a change of the
+        // processor's state that is not a parameter's.
+        void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails& details) override
+        {
+            if (details.nonParameterStateChanged)
+                frameworkNotice.store (true, std::memory_order_release);
+        }
+
+        void audioProcessorParameterChanged (juce::AudioProcessor*, int, float) override {}
 
         // The framework reads the atom output's size as the room it may write.
         void resetOutput() noexcept
@@ -433,6 +622,9 @@ namespace
 
         // What the host connected.
         std::array<float*, numAudioPorts> hostAudio {};
+
+        // Where the framework's audio ports point.
+        std::array<float*, numAudioPorts> frameworkAudio {};
         const LV2_Atom_Sequence* hostInput = nullptr;
         LV2_Atom_Sequence* hostOutput = nullptr;
 
@@ -446,6 +638,15 @@ namespace
         bool hostOutputOpen = false;
 
         std::atomic<std::thread::id> runningThread {};
+
+        // Run directly: the processor, the framework's ports it reads, and
+        // whether the framework has a notice to send.
+        Processor* processor = nullptr;
+        juce::MidiBuffer noMidi;
+        float* hostLatency = nullptr;
+        const float* hostFreeWheeling = nullptr;
+        const float* hostEnabled = nullptr;
+        std::atomic<bool> frameworkNotice { false };
     };
 
     Instance* asInstance (LV2_Handle handle) noexcept

@@ -12,6 +12,16 @@ static int32_t constructionRate (const juce::AudioProcessor& base)
     return rate != 0.0 && ChorusEngine::isUsableSampleRate (rate) ? (int32_t) rate : 44100;
 }
 
+namespace
+{
+    thread_local Processor* lastConstructed = nullptr;
+}
+
+Processor* Processor::lastConstructedOnThisThread() noexcept
+{
+    return lastConstructed;
+}
+
 Processor::Processor()
     : juce::AudioProcessor (BusesProperties()
                                 .withInput ("Input", juce::AudioChannelSet::stereo(), false)
@@ -33,10 +43,14 @@ Processor::Processor()
                            nullptr);
 
     parameters.replaceState (state);
+    lastConstructed = this;
 }
 
 Processor::~Processor()
 {
+    if (lastConstructed == this)
+        lastConstructed = nullptr;
+
     for (auto* id : ParameterIDs::all)
         parameters.removeParameterListener (id, stateMachine.get());
 

@@ -49,6 +49,11 @@ public:
     void getStateInformation (juce::MemoryBlock& destData) override;
     void setStateInformation (const void* data, int sizeInBytes) override;
 
+    /** The processor constructed last on the calling thread that still
+        exists, or nullptr: lets a format layer whose framework wrapper
+        constructs the processor find the one it made. */
+    static Processor* lastConstructedOnThisThread() noexcept;
+
     PlaybackSetup setup;
     ChorusEngine engine;
     std::unique_ptr<StateMachineBase> stateMachine;

@@ -194,3 +194,73 @@ TEST (Lv2UnconnectedPorts, LongerBlockThanAnnouncedWithAPortLeftOut)
     EXPECT_FALSE (isSilent (host.output()[0], 3 * blockSize));
     host.deactivate();
 }
+
+// Hosts may hand the plug-in the same buffer for an input and an output, or
+// even one channel's input as the other channel's output: every way renders
+// what separate buffers render.
+TEST (Lv2AudioBuffers, SharedBuffersRenderAsSeparateOnes)
+{
+    const auto render = [] (Plugin::Outputs where)
+    {
+        Plugin host;
+        host.connectAll();
+        host.setControl ("chorus_depth", 7.0f);
+        host.connectOutputs (where);
+        host.activate();
+
+        for (uint32_t block = 0; block < 16; ++block)
+            host.run (blockSize);
+
+        return host.output();
+    };
+
+    const auto separate = render (Plugin::Outputs::separate);
+    ASSERT_FALSE (isSilent (separate[0], blockSize));
+
+    for (const auto where : { Plugin::Outputs::inPlace, Plugin::Outputs::crossed })
+    {
+        SCOPED_TRACE (where == Plugin::Outputs::inPlace ? "in place" : "crossed");
+        const auto shared = render (where);
+
+        for (size_t c = 0; c < 2; ++c)
+            EXPECT_TRUE (shared[c] == separate[c]) << "channel " << c;
+    }
+}
+
+// The enabled port bypasses the chorus from the next block and brings it
+// back, and the latency port reads the processor's latency, none.
+TEST (Lv2AudioBuffers, EnabledPortBypassesAndLatencyIsReported)
+{
+    Plugin host;
+    ASSERT_TRUE (host.isReady());
+    host.connectAll();
+    host.activate();
+
+    const auto sameAsInput = [&] (uint32_t block)
+    {
+        const auto from = (long) (block * blockSize), to = from + (long) blockSize;
+
+        for (size_t c = 0; c < 2; ++c)
+            if (! std::equal (host.output()[c].begin() + from, host.output()[c].begin() + to, host.input()[c].begin() + from))
+                return false;
+
+        return true;
+    };
+
+    // The wet signal arrives after the pre-delay and the shortest delay,
+    // within the first six blocks.
+    const uint32_t firstWet = 6;
+    const float enabledByBlock[] = { 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 0.0f, 0.0f, 0.4f, 1.0f, 1.0f };
+
+    for (uint32_t block = 0; block < std::size (enabledByBlock); ++block)
+    {
+        host.frameworkPort (enabled) = enabledByBlock[block];
+        host.frameworkPort (latency) = -1.0f;
+        host.run (blockSize);
+
+        if (block >= firstWet)
+            EXPECT_EQ (sameAsInput (block), ! (enabledByBlock[block] > 0.5f)) << "block " << block;
+
+        EXPECT_EQ (host.frameworkPort (latency), 0.0f);
+    }
+}

@@ -221,7 +221,26 @@ namespace Lv2TestHost
 
     void Plugin::connect (uint32_t port, bool connected)
     {
+        if (port == outL || port == outR)
+            outputs[port - outL] = nullptr;
+
         descriptor->connect_port (handle, port, connected ? bufferFor (port) : nullptr);
+    }
+
+    void Plugin::connectOutputs (Outputs where)
+    {
+        for (const auto port : { outL, outR })
+        {
+            const auto channel = port - outL;
+            const auto input = where == Outputs::crossed ? 1 - channel : channel;
+            outputs[channel] = where == Outputs::separate ? audio[port].data() : audio[inL + input].data();
+            descriptor->connect_port (handle, port, outputs[channel]);
+        }
+    }
+
+    float& Plugin::frameworkPort (Port port)
+    {
+        return port == latency ? latencyValue : (port == freeWheeling ? freeWheelingValue : enabledValue);
     }
 
     void Plugin::connectAll()
@@ -285,8 +304,11 @@ namespace Lv2TestHost
 
         descriptor->run (handle, frames);
 
-        for (const auto port : { outL, outR })
-            std::copy (audio[port].begin(), audio[port].begin() + frames, rendered[(size_t) (port - outL)].begin() + (long) position);
+        for (const size_t channel : { 0, 1 })
+        {
+            const auto* out = outputs[channel] != nullptr ? outputs[channel] : audio[outL + channel].data();
+            std::copy (out, out + frames, rendered[channel].begin() + (long) position);
+        }
 
         position += frames;
     }

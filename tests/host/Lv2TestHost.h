@@ -97,6 +97,14 @@ namespace Lv2TestHost
         void connectAll();
         void connect (uint32_t port, bool connected);
 
+        /** Where the audio outputs go: buffers of their own, the inputs'
+            (in place), or each the other channel's input. */
+        enum class Outputs { separate, inPlace, crossed };
+        void connectOutputs (Outputs);
+
+        /** The latency, free-wheeling and enabled ports' values. */
+        float& frameworkPort (Port);
+
         /** The control port of a parameter ID, or of an index (connected). */
         void setControl (const juce::String& symbol, float value);
         void setControl (uint32_t port, float value) { controls[port] = value; }
@@ -110,6 +118,9 @@ namespace Lv2TestHost
 
         /** What the outputs have carried so far, run after run. */
         const Hosting::Channels& output() const { return rendered; }
+
+        /** The test signal the inputs are given. */
+        const std::vector<std::vector<float>>& input() const { return signal; }
 
         /** The host's atom input for the next run: a sequence of these
             events (frame, MIDI-typed body of one byte). */
@@ -142,6 +153,7 @@ namespace Lv2TestHost
         std::vector<const LV2_Feature*> features;
 
         std::vector<float> audio[4];
+        float* outputs[2] = {};
         std::vector<uint64_t> atomInput, atomOutput;
         float latencyValue = -1.0f, freeWheelingValue = 0.0f, enabledValue = 1.0f;
         std::map<uint32_t, float> controls;
