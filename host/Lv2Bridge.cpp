@@ -201,6 +201,19 @@ namespace
             passAll = false;
         }
 
+        // Audio thread: whether collect() would pass nothing on now.
+        bool unchanged() const noexcept
+        {
+            if (passAll || resyncPending.load (std::memory_order_relaxed) || reapplyRequests.load (std::memory_order_relaxed) != 0)
+                return false;
+
+            for (size_t i = 0; i < numControlPorts; ++i)
+                if (rawBits (i) != seen[i])
+                    return false;
+
+            return true;
+        }
+
         // On the thread that restored the state, after the restore: the
         // ports' values at this moment count as passed on. (A port the host
         // connects or changes afterwards differs from them and applies.)
@@ -331,7 +344,10 @@ namespace
         void connect (uint32_t port, void* data) noexcept
         {
             if (port < numAudioPorts)
+            {
                 hostAudio[port] = static_cast<float*> (data);
+                buffersChecked = false;
+            }
             else if (port == atomInputPort)
                 hostInput = static_cast<const LV2_Atom_Sequence*> (data);
             else if (port == atomOutputPort)
@@ -354,6 +370,24 @@ namespace
         void run (uint32_t numFrames) noexcept
         {
             runningThread.store (std::this_thread::get_id(), std::memory_order_relaxed);
+
+            if (hasNothingForTheFramework (numFrames))
+            {
+                // The usual run: no event, no port change, nothing to split.
+                connectAudio (0);
+                writeEmptyHostOutput();
+                processDirectly (numFrames);
+            }
+            else
+            {
+                runThroughTheFramework (numFrames);
+            }
+
+            runningThread.store ({}, std::memory_order_relaxed);
+        }
+
+        void runThroughTheFramework (uint32_t numFrames) noexcept
+        {
             openHostOutput();
 
             uint32_t start = 0;
@@ -366,7 +400,7 @@ namespace
                 connectAudio (start);
                 fillInput (start, length, isLast);
 
-                if (start == 0 && isLast && runsDirectly (length))
+                if (start == 0 && isLast && inputIsEmpty() && runsDirectly (length))
                 {
                     processDirectly (length);
                     break;
@@ -382,7 +416,6 @@ namespace
             while (start < numFrames);
 
             closeHostOutput();
-            runningThread.store ({}, std::memory_order_relaxed);
         }
 
         bool isRunningOn (std::thread::id thread) const noexcept
@@ -412,7 +445,14 @@ namespace
         void connectAudio (uint32_t start) noexcept
         {
             for (uint32_t port = 0; port < numAudioPorts; ++port)
-                connectFrameworkAudio (port, hostAudio[port] != nullptr ? hostAudio[port] + start : scratchFor (port));
+                connectFrameworkAudio (port, audioFor (port, start));
+        }
+
+        // The audio of a port from frame `start` on: the host's buffer, or
+        // the stand-in for an unconnected port.
+        float* audioFor (uint32_t port, uint32_t start) noexcept
+        {
+            return hostAudio[port] != nullptr ? hostAudio[port] + start : scratchFor (port);
         }
 
         void connectFrameworkAudio (uint32_t port, float* data) noexcept
@@ -475,18 +515,25 @@ namespace
             lv2_atom_forge_pop (&inputForge, &sequence);
         }
 
-        // Whether this run, unsplit and with its input filled, may skip the
-        // framework's run: nothing on the framework's input (no port change,
-        // no host event), no notice for it to send, and no buffer that
-        // processing in place could overwrite before it is read.
+        // Whether a run can skip the framework's run before anything is
+        // prepared for it: nothing from the host on the atom input, no
+        // control port changed, and what runsDirectly() asks.
+        bool hasNothingForTheFramework (uint32_t numFrames) noexcept
+        {
+            const auto hostSentNothing = hostInput == nullptr || hostInput->atom.type != urids.atomSequence
+                                      || hostInput->atom.size <= sizeof (LV2_Atom_Sequence_Body);
+
+            return processor != nullptr && numFrames <= maxPiece && hostSentNothing && controls.unchanged()
+                && ! frameworkNotice.load (std::memory_order_relaxed) && buffersAllowInPlace (numFrames);
+        }
+
+        // Whether this run, unsplit, may skip the framework's run, once its
+        // input holds nothing (no port change, no host event): no notice for
+        // the framework to send, and no buffer that processing in place
+        // could overwrite before it is read.
         bool runsDirectly (uint32_t numFrames) noexcept
         {
             if (processor == nullptr)
-                return false;
-
-            const auto* input = reinterpret_cast<const LV2_Atom_Sequence*> (inputEvents.data());
-
-            if (input->atom.size > sizeof (LV2_Atom_Sequence_Body))
                 return false;
 
             // The framework's run sends the notice. The flag goes before it
@@ -494,12 +541,33 @@ namespace
             if (frameworkNotice.load (std::memory_order_relaxed) && frameworkNotice.exchange (false, std::memory_order_acquire))
                 return false;
 
-            return ! audioBuffersOverlap (numFrames);
+            return buffersAllowInPlace (numFrames);
+        }
+
+        // The buffers change only when the host connects them: checked again
+        // after a connection, or for another length.
+        bool buffersAllowInPlace (uint32_t numFrames) noexcept
+        {
+            if (! buffersChecked || numFrames != framesChecked)
+            {
+                buffersShareable = ! audioBuffersOverlap (numFrames);
+                framesChecked = numFrames;
+                buffersChecked = true;
+            }
+
+            return buffersShareable;
+        }
+
+        bool inputIsEmpty() const noexcept
+        {
+            const auto* input = reinterpret_cast<const LV2_Atom_Sequence*> (inputEvents.data());
+            return input->atom.size <= sizeof (LV2_Atom_Sequence_Body);
         }
 
         // Any output sharing memory with another output, or with an input
-        // other than its own channel's (which it may share whole).
-        bool audioBuffersOverlap (uint32_t numFrames) const noexcept
+        // other than its own channel's (which it may share whole), in a run
+        // that is not split.
+        bool audioBuffersOverlap (uint32_t numFrames) noexcept
         {
             const auto overlap = [] (const float* a, const float* b, uint32_t n)
             {
@@ -510,17 +578,17 @@ namespace
 
             for (uint32_t o = 0; o < numAudioOutputs; ++o)
             {
-                const auto* out = frameworkAudio[numAudioInputs + o];
+                const auto* out = audioFor (numAudioInputs + o, 0);
 
                 for (uint32_t i = 0; i < numAudioInputs; ++i)
-                    if (i != o && overlap (out, frameworkAudio[i], numFrames))
+                    if (i != o && overlap (out, audioFor (i, 0), numFrames))
                         return true;
 
-                if (o < numAudioInputs && out != frameworkAudio[o] && overlap (out, frameworkAudio[o], numFrames))
+                if (o < numAudioInputs && out != audioFor (o, 0) && overlap (out, audioFor (o, 0), numFrames))
                     return true;
 
                 for (uint32_t other = o + 1; other < numAudioOutputs; ++other)
-                    if (overlap (out, frameworkAudio[numAudioInputs + other], numFrames))
+                    if (overlap (out, audioFor (numAudioInputs + other, 0), numFrames))
                         return true;
             }
 
@@ -606,6 +674,19 @@ namespace
             });
         }
 
+        // What openHostOutput() and closeHostOutput() leave with no event
+        // between them.
+        void writeEmptyHostOutput() noexcept
+        {
+            if (hostOutput == nullptr || hostOutput->atom.size < sizeof (LV2_Atom_Sequence))
+                return;
+
+            hostOutput->atom.size = sizeof (LV2_Atom_Sequence_Body);
+            hostOutput->atom.type = urids.atomSequence;
+            hostOutput->body.unit = 0;
+            hostOutput->body.pad = 0;
+        }
+
         void closeHostOutput() noexcept
         {
             if (hostOutputOpen)
@@ -647,6 +728,11 @@ namespace
         const float* hostFreeWheeling = nullptr;
         const float* hostEnabled = nullptr;
         std::atomic<bool> frameworkNotice { false };
+
+        // Whether the buffers connected now may be processed in place, for
+        // runs of framesChecked frames.
+        bool buffersChecked = false, buffersShareable = false;
+        uint32_t framesChecked = 0;
     };
 
     Instance* asInstance (LV2_Handle handle) noexcept
