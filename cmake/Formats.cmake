@@ -19,6 +19,31 @@ target_compile_definitions(Tessamune_VST3 PRIVATE
     # parameters, and ours are not discrete.
     JUCE_FORCE_LEGACY_PARAMETER_AUTOMATION_TYPE=1)
 
+# The framework's VST3 wrapper (JUCE 7.0.5) copies a channel mapping, vector
+# and all, for every input bus of every block: one allocation per block on
+# the audio thread. Its header is shadowed, for the VST3 target only, by a
+# copy that takes the mapping by reference. A framework without that line
+# is used as it is.
+get_target_property(_tessamune_juce_modules juce::juce_audio_plugin_client INTERFACE_JUCE_MODULE_PATH)
+set(_tessamune_vst3_common "${_tessamune_juce_modules}/juce_audio_processors/format_types/juce_VST3Common.h")
+if(EXISTS "${_tessamune_vst3_common}")
+    file(READ "${_tessamune_vst3_common}" _tessamune_text)
+    set(_tessamune_copying_line "const auto mapping = map[busIndex];")
+    string(FIND "${_tessamune_text}" "${_tessamune_copying_line}" _tessamune_at)
+    if(NOT _tessamune_at EQUAL -1)
+        string(REPLACE "${_tessamune_copying_line}" "const auto& mapping = map[busIndex];" _tessamune_text "${_tessamune_text}")
+        set(_tessamune_shadow "${CMAKE_CURRENT_BINARY_DIR}/framework-fixes")
+        # Written through configure_file, which leaves an unchanged copy (and
+        # what it compiles into) alone.
+        file(WRITE "${CMAKE_CURRENT_BINARY_DIR}/juce_VST3Common.h.in"
+             "// Generated from ${_tessamune_vst3_common}: a channel mapping taken by reference.\n${_tessamune_text}")
+        configure_file("${CMAKE_CURRENT_BINARY_DIR}/juce_VST3Common.h.in"
+                       "${_tessamune_shadow}/juce_audio_processors/format_types/juce_VST3Common.h" COPYONLY)
+        set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${_tessamune_vst3_common}")
+        target_include_directories(Tessamune_VST3 BEFORE PRIVATE "${_tessamune_shadow}")
+    endif()
+endif()
+
 # LV2 describes one fixed layout per bundle, and the standalone application
 # opens its audio device in one layout: both take the fixed one. Without this
 # the standalone would open its device with the processor's default layout,
@@ -35,7 +60,6 @@ target_compile_definitions(Tessamune_Standalone PRIVATE
 # carries the parameters as control ports, accepts the block-length options
 # hosts send, splits long runs, and keeps a host that leaves a port
 # unconnected from crashing the plug-in.
-get_target_property(_tessamune_juce_modules juce::juce_audio_plugin_client INTERFACE_JUCE_MODULE_PATH)
 set(_tessamune_lv2_client "${_tessamune_juce_modules}/juce_audio_plugin_client/juce_audio_plugin_client_LV2.cpp")
 if(NOT EXISTS "${_tessamune_lv2_client}")
     message(FATAL_ERROR "The framework's LV2 wrapper is not at ${_tessamune_lv2_client}")

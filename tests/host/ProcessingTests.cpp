@@ -194,3 +194,44 @@ TEST (Processing, HostileParameterValuesFromTheHost)
         }
     }
 }
+
+#if TESSAMUNE_COUNT_ALLOCATIONS
+#include "support/RealtimeGuard.h"
+
+// Blocks through the loaded VST3 allocate nothing on the audio thread, in
+// each layout, with the chorus on and with the host's bypass.
+TEST (Processing, Vst3BlocksAllocateNothing)
+{
+    for (const auto& [ins, outs] : { std::pair { 2, 2 }, std::pair { 1, 2 }, std::pair { 1, 1 } })
+    {
+        SCOPED_TRACE (std::to_string (ins) + " in, " + std::to_string (outs) + " out");
+
+        auto instance = Hosting::load (Format::vst3, 48000.0, 256);
+        ASSERT_NE (instance, nullptr);
+
+        auto layout = instance->getBusesLayout();
+        layout.inputBuses.getReference (0) = juce::AudioChannelSet::canonicalChannelSet (ins);
+        layout.outputBuses.getReference (0) = juce::AudioChannelSet::canonicalChannelSet (outs);
+        ASSERT_TRUE (instance->setBusesLayout (layout));
+        instance->prepareToPlay (48000.0, 256);
+
+        juce::AudioBuffer<float> buffer (std::max (ins, outs), 256);
+        juce::MidiBuffer midi;
+        buffer.clear();
+        instance->processBlock (buffer, midi);   // the first block settles what is set up lazily
+
+        RealtimeGuard guard;
+
+        for (int block = 0; block < 64; ++block)
+        {
+            if (block == 32)
+                instance->processBlockBypassed (buffer, midi);
+            else
+                instance->processBlock (buffer, midi);
+        }
+
+        EXPECT_EQ (guard.allocations(), 0u);
+        instance->releaseResources();
+    }
+}
+#endif
