@@ -1,5 +1,6 @@
-// The LV2 bundle's ports as written, and a host that leaves ports
-// unconnected (NULL): the suite's own small host drives the built binary
+// The LV2 bundle's ports as written, a host that leaves ports unconnected
+// (NULL) or shares audio buffers between ports, and the framework's enabled
+// and latency ports: the suite's own small host drives the built binary
 // through its entry points.
 
 #include "Hosting.h"

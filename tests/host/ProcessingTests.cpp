@@ -1,5 +1,6 @@
 // The loaded binaries process audio exactly as the processor does in process,
-// and the format's own bypass reaches the processor's bypassed processing.
+// the format's own bypass reaches the processor's bypassed processing, and
+// the VST3's blocks allocate nothing.
 
 #include "Hosting.h"
 
@@ -9,6 +10,10 @@
 
 #include <cmath>
 #include <limits>
+
+#if TESSAMUNE_COUNT_ALLOCATIONS
+ #include "support/RealtimeGuard.h"
+#endif
 
 using Hosting::Format;
 
@@ -196,8 +201,6 @@ TEST (Processing, HostileParameterValuesFromTheHost)
 }
 
 #if TESSAMUNE_COUNT_ALLOCATIONS
-#include "support/RealtimeGuard.h"
-
 // Blocks through the loaded VST3 allocate nothing on the audio thread, in
 // each layout, with the chorus on and with the host's bypass.
 TEST (Processing, Vst3BlocksAllocateNothing)
