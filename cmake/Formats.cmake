@@ -44,58 +44,19 @@ if(EXISTS "${_tessamune_vst3_common}")
     endif()
 endif()
 
-# LV2 describes one fixed layout per bundle, and the standalone application
-# opens its audio device in one layout: both take the fixed one. Without this
-# the standalone would open its device with the processor's default layout,
-# in which both buses are off.
+# The standalone application opens its audio device in one layout, the
+# fixed one (the LV2 bundle's too). Without this it would open its device
+# with the processor's default layout, in which both buses are off.
 set(TESSAMUNE_FIXED_CONFIGURATION "{${TESSAMUNE_FIXED_INPUTS}, ${TESSAMUNE_FIXED_OUTPUTS}}")
-target_compile_definitions(Tessamune_LV2 PRIVATE
-    "JucePlugin_PreferredChannelConfigurations=${TESSAMUNE_FIXED_CONFIGURATION}")
 target_compile_definitions(Tessamune_Standalone PRIVATE
     "JucePlugin_PreferredChannelConfigurations=${TESSAMUNE_FIXED_CONFIGURATION}")
 
 # --- LV2 ---------------------------------------------------------------------
-# The framework's LV2 entry points are compiled under other names, and the
-# plug-in's LV2 layer in host/ exports the real ones (host/Lv2Bridge.cpp): it
-# carries the parameters as control ports, accepts the block-length options
-# hosts send, splits long runs, and keeps a host that leaves a port
-# unconnected from crashing the plug-in.
-set(_tessamune_lv2_client "${_tessamune_juce_modules}/juce_audio_plugin_client/juce_audio_plugin_client_LV2.cpp")
-if(NOT EXISTS "${_tessamune_lv2_client}")
-    message(FATAL_ERROR "The framework's LV2 wrapper is not at ${_tessamune_lv2_client}")
-endif()
-# Every format target compiles this file; only the LV2 one gets code from it.
-set_property(SOURCE "${_tessamune_lv2_client}" APPEND PROPERTY COMPILE_DEFINITIONS
-    lv2_descriptor=tessamune_framework_lv2_descriptor
-    lv2ui_descriptor=tessamune_framework_lv2ui_descriptor)
-
-# The control ports, one per parameter after the framework's ports (audio
-# inputs and outputs, atom input and output, latency, free-wheeling,
-# enabled), are described from the processor's parameter layout by a small
-# program built from the plug-in's code: a table for the binary and the
-# ports' Turtle for the bundle.
-math(EXPR TESSAMUNE_LV2_FIRST_CONTROL_PORT "${TESSAMUNE_FIXED_INPUTS} + ${TESSAMUNE_FIXED_OUTPUTS} + 5")
-set(_tessamune_lv2_generated "${CMAKE_CURRENT_BINARY_DIR}/lv2-ports")
-add_executable(tessamune_lv2_ports ${PROJECT_SOURCE_DIR}/host/DescribeLv2Ports.cpp)
-tessamune_use_plugin_code(tessamune_lv2_ports)
-add_custom_command(
-    OUTPUT "${_tessamune_lv2_generated}/Lv2ControlPortTable.h" "${_tessamune_lv2_generated}/control-ports.ttl"
-    COMMAND ${CMAKE_COMMAND} -E make_directory "${_tessamune_lv2_generated}"
-    COMMAND tessamune_lv2_ports ${TESSAMUNE_LV2_FIRST_CONTROL_PORT}
-            "${_tessamune_lv2_generated}/Lv2ControlPortTable.h" "${_tessamune_lv2_generated}/control-ports.ttl"
-    DEPENDS tessamune_lv2_ports
-    COMMENT "Describing the LV2 control ports from the parameter layout"
-    VERBATIM)
-
-target_sources(Tessamune_LV2 PRIVATE
-    ${PROJECT_SOURCE_DIR}/host/Lv2Bridge.cpp
-    ${PROJECT_SOURCE_DIR}/host/Lv2Features.cpp
-    ${PROJECT_SOURCE_DIR}/host/Lv2Ui.cpp
-    "${_tessamune_lv2_generated}/Lv2ControlPortTable.h")
-target_include_directories(Tessamune_LV2 PRIVATE "${_tessamune_lv2_generated}")
-target_compile_definitions(Tessamune_LV2 PRIVATE
-    TESSAMUNE_LV2_AUDIO_INPUTS=${TESSAMUNE_FIXED_INPUTS}
-    TESSAMUNE_LV2_AUDIO_OUTPUTS=${TESSAMUNE_FIXED_OUTPUTS})
+# The LV2 binary is the project's own entry points around the processor
+# (host/Lv2Plugin.cpp, host/Lv2Ui.cpp). Its description (manifest.ttl,
+# dsp.ttl, ui.ttl) and the control ports' table it compiles in are written by
+# a small program built from the plug-in's code, from the identity and the
+# processor's parameter layout (host/DescribeLv2Bundle.cpp).
 
 # LV2 versions have no major number (the URI is the major version). Odd
 # numbers and a minor version of 0 mark development versions, which hosts
@@ -107,21 +68,60 @@ endif()
 math(EXPR TESSAMUNE_LV2_MINOR_VERSION "2 * (100 * ${PROJECT_VERSION_MAJOR} + ${PROJECT_VERSION_MINOR})")
 math(EXPR TESSAMUNE_LV2_MICRO_VERSION "2 * ${PROJECT_VERSION_PATCH}")
 
-# After the framework's helper has written the bundle's description (its own
-# POST_BUILD step, which runs first), complete it.
-add_custom_command(TARGET Tessamune_LV2 POST_BUILD
-    COMMAND ${CMAKE_COMMAND}
-        "-DBUNDLE=$<TARGET_FILE_DIR:Tessamune_LV2>"
-        "-DURI=${TESSAMUNE_LV2_URI}"
-        "-DPLUGIN_CLASS=${TESSAMUNE_LV2_CLASS}"
-        "-DMINOR=${TESSAMUNE_LV2_MINOR_VERSION}"
-        "-DMICRO=${TESSAMUNE_LV2_MICRO_VERSION}"
-        "-DAUDIO_INPUTS=${TESSAMUNE_FIXED_INPUTS}"
-        "-DAUDIO_OUTPUTS=${TESSAMUNE_FIXED_OUTPUTS}"
-        "-DCONTROL_PORTS=${_tessamune_lv2_generated}/control-ports.ttl"
-        "-DFIRST_CONTROL_PORT=${TESSAMUNE_LV2_FIRST_CONTROL_PORT}"
-        -P ${PROJECT_SOURCE_DIR}/host/DescribeLv2Bundle.cmake
+set(TESSAMUNE_LV2_BINARY "libTessamune.so")
+set(_tessamune_lv2_bundle "${CMAKE_CURRENT_BINARY_DIR}/Tessamune_artefacts/$<CONFIG>/LV2/${TESSAMUNE_PRODUCT_NAME}.lv2")
+set(_tessamune_lv2_generated "${CMAKE_CURRENT_BINARY_DIR}/lv2-generated")
+
+add_executable(tessamune_lv2_bundle ${PROJECT_SOURCE_DIR}/host/DescribeLv2Bundle.cpp)
+tessamune_use_plugin_code(tessamune_lv2_bundle)
+target_compile_definitions(tessamune_lv2_bundle PRIVATE
+    "TESSAMUNE_LV2_URI=\"${TESSAMUNE_LV2_URI}\""
+    "TESSAMUNE_LV2_BINARY=\"${TESSAMUNE_LV2_BINARY}\""
+    "TESSAMUNE_LV2_CLASS=\"${TESSAMUNE_LV2_CLASS}\""
+    TESSAMUNE_LV2_MINOR_VERSION=${TESSAMUNE_LV2_MINOR_VERSION}
+    TESSAMUNE_LV2_MICRO_VERSION=${TESSAMUNE_LV2_MICRO_VERSION}
+    "TESSAMUNE_PRODUCT_NAME=\"${TESSAMUNE_PRODUCT_NAME}\""
+    "TESSAMUNE_DESCRIPTION=\"${TESSAMUNE_DESCRIPTION}\""
+    "TESSAMUNE_COMPANY_NAME=\"${TESSAMUNE_COMPANY_NAME}\""
+    "TESSAMUNE_COMPANY_WEBSITE=\"${TESSAMUNE_COMPANY_WEBSITE}\""
+    "TESSAMUNE_VERSION=\"${PROJECT_VERSION}\"")
+
+set(_tessamune_lv2_description
+    "${_tessamune_lv2_bundle}/manifest.ttl" "${_tessamune_lv2_bundle}/dsp.ttl" "${_tessamune_lv2_bundle}/ui.ttl")
+add_custom_command(
+    OUTPUT "${_tessamune_lv2_generated}/Lv2ControlPortTable.h" ${_tessamune_lv2_description}
+    COMMAND tessamune_lv2_bundle "${_tessamune_lv2_generated}/Lv2ControlPortTable.h" "${_tessamune_lv2_bundle}"
+    DEPENDS tessamune_lv2_bundle
+    COMMENT "Describing the LV2 bundle from the identity and the parameter layout"
     VERBATIM)
+
+add_library(Tessamune_LV2 MODULE
+    ${PROJECT_SOURCE_DIR}/host/Lv2Plugin.cpp
+    ${PROJECT_SOURCE_DIR}/host/Lv2Ui.cpp
+    ${PROJECT_SOURCE_DIR}/host/Lv2Features.cpp
+    "${_tessamune_lv2_generated}/Lv2ControlPortTable.h"
+    ${_tessamune_lv2_description})
+tessamune_use_plugin_code(Tessamune_LV2)
+target_link_libraries(Tessamune_LV2 PRIVATE juce::juce_recommended_config_flags juce::juce_recommended_warning_flags)
+target_include_directories(Tessamune_LV2 PRIVATE "${_tessamune_lv2_generated}")
+target_compile_definitions(Tessamune_LV2 PRIVATE
+    "TESSAMUNE_LV2_URI=\"${TESSAMUNE_LV2_URI}\""
+    TESSAMUNE_LV2_AUDIO_INPUTS=${TESSAMUNE_FIXED_INPUTS}
+    TESSAMUNE_LV2_AUDIO_OUTPUTS=${TESSAMUNE_FIXED_OUTPUTS})
+set_target_properties(Tessamune_LV2 PROPERTIES
+    OUTPUT_NAME Tessamune
+    PREFIX lib
+    LIBRARY_OUTPUT_DIRECTORY "${_tessamune_lv2_bundle}"
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON)
+# The module exports its two entry points and nothing else: the framework
+# and the engine inside stay its own, whatever other plug-in (another build
+# of the framework among them) the host loads beside it. Libraries it does
+# not call are not loaded with it.
+target_link_options(Tessamune_LV2 PRIVATE
+    "LINKER:--version-script=${PROJECT_SOURCE_DIR}/host/Lv2Exports.map"
+    LINKER:--as-needed)
+set_property(TARGET Tessamune_LV2 APPEND PROPERTY LINK_DEPENDS "${PROJECT_SOURCE_DIR}/host/Lv2Exports.map")
 
 # --- Installation ------------------------------------------------------------
 # cmake --install <build> [--prefix P]: the VST3 bundle into P/lib/vst3, the

@@ -1,5 +1,7 @@
 # The plug-in: one shared-code library (target Tessamune) that the VST3, LV2
-# and Standalone front ends, the tests and the benchmarks all link.
+# and Standalone front ends, the tests and the benchmarks all link. The
+# framework builds the VST3 and Standalone front ends; the LV2 one is the
+# project's own (cmake/Formats.cmake).
 
 juce_add_plugin(Tessamune
     PRODUCT_NAME              "${TESSAMUNE_PRODUCT_NAME}"
@@ -9,14 +11,13 @@ juce_add_plugin(Tessamune
     VERSION                   "${PROJECT_VERSION}"
     PLUGIN_MANUFACTURER_CODE  ${TESSAMUNE_MANUFACTURER_CODE}
     PLUGIN_CODE               ${TESSAMUNE_PLUGIN_CODE}
-    FORMATS                   VST3 LV2 Standalone
+    FORMATS                   VST3 Standalone
     IS_SYNTH                  FALSE
     NEEDS_MIDI_INPUT          FALSE
     NEEDS_MIDI_OUTPUT         FALSE
     IS_MIDI_EFFECT            FALSE
     EDITOR_WANTS_KEYBOARD_FOCUS FALSE
     VST3_CATEGORIES           Fx Modulation
-    LV2URI                    "${TESSAMUNE_LV2_URI}"
     COPY_PLUGIN_AFTER_BUILD   FALSE)
 
 file(GLOB TESSAMUNE_UI_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/ui/*.cpp)
@@ -42,10 +43,7 @@ target_compile_definitions(Tessamune
         JUCE_VST3_CAN_REPLACE_VST2=0
         JUCE_DISPLAY_SPLASH_SCREEN=0
         JUCE_REPORT_APP_USAGE=0
-        JUCE_MODAL_LOOPS_PERMITTED=0
-        # Debian's JUCE only writes the right URI into the LV2 bundle when the
-        # define is also given here.
-        JucePlugin_LV2URI="${TESSAMUNE_LV2_URI}")
+        JUCE_MODAL_LOOPS_PERMITTED=0)
 
 # GCC 12 reports a false dangling-pointer warning all over the framework's
 # listener lists; it says nothing about our code.

@@ -62,6 +62,21 @@ void ChorusEngine::setSampleRate (uint32_t rate)
     samplesHeld = preDelay[0].length + (int32_t) voice[0].line.delaySamplesFor (voice[0].maxDelayMs) + 2;
 }
 
+void ChorusEngine::reset() noexcept
+{
+    // At the current rate the rings and lines keep their size, so that
+    // preparing them again only clears them.
+    for (auto& v : voice)
+        v.prepare ((int32_t) sampleRate);
+
+    for (auto& p : preDelay)
+        p.resize (sampleRate);
+
+    copyControlsToVoices();
+    blockPath = BlockPath {};
+    samplesSinceSmallInput = quietForEver;
+}
+
 void ChorusEngine::copyControlsToVoices() noexcept
 {
     for (auto& v : voice)

@@ -53,6 +53,13 @@ public:
         and the engine stays as it was. Only while processing is stopped. */
     void setSampleRate (uint32_t rate);
 
+    /** Empties the pre-delay rings and the delay lines and restarts the
+        oscillators, keeping the rate, the routing and the controls: the
+        engine then goes on exactly as one just built and prepared for the
+        same rate and settings. Allocates nothing. Only while processing is
+        stopped. */
+    void reset() noexcept;
+
     /** Copies depth, speed and feedback into both voices, before the next
         sample that process() handles. Any thread; never blocks. */
     void applyControls() noexcept { controlsPending.store (true, std::memory_order_release); }

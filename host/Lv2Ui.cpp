@@ -1,101 +1,103 @@
 /*
-    The LV2 editor entry points, around the framework's.
+    The LV2 editor: the processor's editor embedded in the window the host
+    gives (ui:parent, X11), reaching the plug-in through instance access.
 
-    The framework's editor works on the processor directly (instance access)
-    and tells the host nothing. With the parameters as control ports, the
-    host must hear of a change made in the editor as a write to the port, or
-    its control, its saved value and its automation would not follow, and
-    the next run would set the parameter back to the port's value. So each
-    editor gets a PortWriter, which
+    - A change made in the editor is written to the parameter's control port
+      through the host's write function, with its gestures through the
+      host's ui:touch where offered, so that the host's control, its saved
+      value and its automation follow the editor.
+    - The editor follows the ports: what a host sets reaches the processor
+      on the audio thread (Lv2Instance::run) and the editor on the host's UI
+      thread, when the host calls idle. While the plug-in is not active,
+      nothing runs, and a port's value the host reports (port_event) is
+      applied here instead.
+    - The editor's size is the host's window size: a change of the editor's
+      size is told to the host (ui:resize where offered), and a size the
+      host asks for (our ui:resize interface) is given to the editor.
 
-    - writes a change made in the editor to the parameter's control port
-      through the host's write function (a float, protocol 0), and reports
-      the editor's gestures through the host's touch feature if it has one;
-    - moves the editor's controls when the host reports a new port value
-      (port_event), by setting the parameter; and has the plug-in pass the
-      port's value on again at its next run, in case the report arrived after
-      the run had already passed on a newer one;
-    - writes nothing back that came from the host: changes the host makes
-      reach the processor inside the plug-in's run (on the audio thread,
-      where nothing is written in any case), the reports above are applied
-      under a guard, and a value the host already holds is not written.
-
-    The editor is found as the child of the window the framework hands the
-    host. Everything here runs on the host's UI thread, which the framework
-    makes its message thread while an editor is open; the processor's
-    listener callbacks that arrive on other threads return at once.
+    The editor registers nothing that the audio thread reaches: runs set
+    parameters without calling their listeners, and the plug-in instance,
+    which lives longer than any editor, is the one listener that hears the
+    editor's changes and passes them on while an editor is linked.
+    Everything here runs on the host's UI thread, which the framework takes
+    as its message thread while an editor is open; the plug-in instance,
+    which the host keeps until its editor is gone, keeps the framework's
+    services.
 */
 
-#include "host/Lv2Bridge.h"
-
 #include "host/Lv2Features.h"
+#include "host/Lv2Plugin.h"
+#include "plugin/Processor.h"
 
-#include <juce_audio_processors/juce_audio_processors.h>
-
+#include <lv2/atom/atom.h>
 #include <lv2/instance-access/instance-access.h>
+#include <lv2/options/options.h>
 #include <lv2/ui/ui.h>
 
-#include <array>
+#include <cmath>
 #include <cstring>
-#include <map>
-#include <memory>
-#include <mutex>
 #include <new>
-#include <vector>
 
-extern "C" const LV2UI_Descriptor* tessamune_framework_lv2ui_descriptor (uint32_t index);
+namespace juce
+{
+    // The framework's own message pump on Linux (juce_events).
+    bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages);
+}
 
 namespace
 {
-    using namespace Lv2Bridge;
-    using Lv2ControlPortTable::ports;
+    using namespace Lv2Ports;
 
-    const LV2UI_Descriptor* frameworkUi()
-    {
-        static const LV2UI_Descriptor* const descriptor = tessamune_framework_lv2ui_descriptor (0);
-        return descriptor;
-    }
-
-    // The editor inside the window that the framework gave the host.
-    juce::AudioProcessorEditor* findEditor (LV2UI_Widget widget)
-    {
-        auto& desktop = juce::Desktop::getInstance();
-
-        for (int i = 0; i < desktop.getNumComponents(); ++i)
-            if (auto* window = desktop.getComponent (i); window != nullptr && window->getWindowHandle() == widget)
-                for (auto* child : window->getChildren())
-                    if (auto* editor = dynamic_cast<juce::AudioProcessorEditor*> (child))
-                        return editor;
-
-        return nullptr;
-    }
-
-    class PortWriter final : private juce::AudioProcessorListener
+    class Lv2Ui final : private juce::Component,
+                        private juce::ComponentListener,
+                        private Lv2EditorLink
     {
     public:
-        PortWriter (LV2_Handle pluginIn, juce::AudioProcessor& processorIn,
-                    LV2UI_Write_Function writeIn, LV2UI_Controller controllerIn, const LV2UI_Touch* touchIn)
-            : plugin (pluginIn), processor (processorIn), write (writeIn), controller (controllerIn), touch (touchIn)
+        Lv2Ui (Lv2Instance& pluginIn, LV2UI_Write_Function writeIn, LV2UI_Controller controllerIn,
+               LV2UI_Widget parent, const LV2UI_Touch* touchIn, const LV2UI_Resize* resizeIn,
+               const LV2_URID_Map* mapIn, const LV2_Options_Option* options)
+            : plugin (pluginIn),
+              processor (pluginIn.getProcessor()),
+              write (writeIn),
+              controller (controllerIn),
+              touch (touchIn),
+              hostResize (resizeIn),
+              map (mapIn)
         {
-            const auto& list = processor.getParameters();
-            controlOf.assign ((size_t) list.size(), -1);
+            juce::MessageManager::getInstance()->setCurrentThreadAsMessageThread();
 
-            for (int p = 0; p < list.size(); ++p)
-                if (auto* ranged = dynamic_cast<juce::RangedAudioParameter*> (list[p]))
-                    for (size_t c = 0; c < numControlPorts; ++c)
-                        if (ranged->getParameterID() == ports[c].symbol)
-                        {
-                            parameters[c] = ranged;
-                            controlOf[(size_t) p] = (int) c;
-                        }
+            editor.reset (processor.createEditorIfNeeded());
 
-            processor.addListener (this);
+            if (editor == nullptr)
+                return;
+
+            setOpaque (true);
+            setSize (editor->getWidth(), editor->getHeight());
+            addAndMakeVisible (*editor);
+            editor->addComponentListener (this);
+
+            addToDesktop (0, parent);
+            setVisible (true);
+
+            applyScaleFactor (options);
+            plugin.setEditorLink (this);
+            tellHostTheSize();
         }
 
-        ~PortWriter() override
+        ~Lv2Ui() override
         {
-            processor.removeListener (this);
+            plugin.setEditorLink (nullptr);
+
+            if (editor != nullptr)
+            {
+                editor->removeComponentListener (this);
+                processor.editorBeingDeleted (editor.get());
+                editor.reset();
+            }
         }
+
+        bool hasEditor() const noexcept { return editor != nullptr; }
+        LV2UI_Widget widget() { return getWindowHandle(); }
 
         void portEvent (uint32_t port, uint32_t size, uint32_t format, const void* buffer)
         {
@@ -104,218 +106,208 @@ namespace
             if (control < 0 || format != 0 || size != sizeof (float) || buffer == nullptr)
                 return;
 
-            float raw;
-            std::memcpy (&raw, buffer, sizeof (raw));
-            const auto c = (size_t) control;
-            const auto value = ports[c].legalValue (raw);
+            float value;
+            std::memcpy (&value, buffer, sizeof value);
+            value = Lv2ControlPortTable::ports[control].legalValue (value);
+            hostValues[(size_t) control] = value;
+            hostValueKnown[(size_t) control] = true;
 
-            // Hosts report every port when an editor opens. The plug-in has
-            // already passed on the ports (or restored a saved state over
-            // them), so the report only tells us what the host holds.
-            const auto isFirstReport = ! known[c];
-            known[c] = true;
-            hostValue[c] = value;
-
-            auto* parameter = parameters[c];
-
-            if (isFirstReport || parameter == nullptr)
+            // An active plug-in applies the port itself, in its next run;
+            // the editor follows at idle.
+            if (plugin.isActive())
                 return;
 
-            const auto normalised = parameter->convertTo0to1 (value);
-
-            if (normalised != parameter->getValue())
+            if (auto* parameter = dynamic_cast<juce::RangedAudioParameter*> (processor.getParameters()[control]))
             {
                 const juce::ScopedValueSetter<bool> fromHost (applyingHostValue, true);
-                parameter->setValueNotifyingHost (normalised);
+                parameter->setValueNotifyingHost (parameter->convertTo0to1 (value));
             }
+        }
 
-            reapplyControl (plugin, control);
+        void idle()
+        {
+            juce::MessageManager::getInstance()->setCurrentThreadAsMessageThread();
+            processor.publishParameterChanges();
+
+            while (juce::dispatchNextMessageOnSystemQueue (true))
+                continue;
+        }
+
+        int resizeFromHost (int width, int height)
+        {
+            const juce::ScopedValueSetter<bool> fromHost (applyingHostSize, true);
+
+            if (editor != nullptr && editor->isResizable())
+                editor->setBoundsConstrained ({ 0, 0, width, height });
+
+            setSize (width, height);
+            return 0;
+        }
+
+        uint32_t setOptions (const LV2_Options_Option* options)
+        {
+            applyScaleFactor (options);
+            return LV2_OPTIONS_SUCCESS;
         }
 
     private:
-        int controlOfParameter (int parameterIndex) const noexcept
+        void paint (juce::Graphics& g) override { g.fillAll (juce::Colours::black); }
+
+        // Where the editor is not resizable, it keeps its size inside a
+        // window the host made larger.
+        void resized() override
         {
-            return juce::isPositiveAndBelow (parameterIndex, (int) controlOf.size()) ? controlOf[(size_t) parameterIndex] : -1;
+            if (editor != nullptr && editor->isResizable() && ! applyingHostSize)
+                editor->setBoundsConstrained (getLocalBounds());
         }
 
-        // True for a change that the editor made: on this (the UI) thread,
-        // not while a host report is being applied, and not from the ports
-        // (a host may run the plug-in on its UI thread).
-        bool isFromEditor() const noexcept
+        void componentMovedOrResized (juce::Component&, bool, bool wasResized) override
         {
-            return juce::MessageManager::existsAndIsCurrentThread() && ! applyingHostValue
-                && ! isRunningOnThisThread (plugin);
+            if (wasResized && ! applyingHostSize)
+                tellHostTheSize();
         }
 
-        void audioProcessorParameterChanged (juce::AudioProcessor*, int parameterIndex, float newValue) override
+        void tellHostTheSize()
         {
-            if (! isFromEditor())
+            if (editor == nullptr)
                 return;
 
-            const auto control = controlOfParameter (parameterIndex);
+            const auto bounds = getLocalArea (editor.get(), editor->getLocalBounds());
+            setSize (bounds.getWidth(), bounds.getHeight());
 
-            if (control < 0 || parameters[(size_t) control] == nullptr)
+            if (hostResize != nullptr && hostResize->ui_resize != nullptr)
+                hostResize->ui_resize (hostResize->handle, bounds.getWidth(), bounds.getHeight());
+        }
+
+        // The host's scale for its user interfaces, where it names one.
+        void applyScaleFactor (const LV2_Options_Option* options)
+        {
+            if (options == nullptr || map == nullptr || editor == nullptr)
+                return;
+
+            const auto key = map->map (map->handle, LV2_UI__scaleFactor);
+            const auto atomFloat = map->map (map->handle, LV2_ATOM__Float);
+
+            for (auto* o = options; o->key != 0 || o->value != nullptr; ++o)
+            {
+                if (o->key != key || o->type != atomFloat || o->size != sizeof (float) || o->value == nullptr)
+                    continue;
+
+                float scale;
+                std::memcpy (&scale, o->value, sizeof scale);
+
+                if (std::isfinite (scale) && scale >= 0.5f && scale <= 8.0f)
+                {
+                    editor->setScaleFactor (scale);
+                    tellHostTheSize();
+                }
+            }
+        }
+
+        // Lv2EditorLink: changes made in the editor, on this thread.
+        void controlChangedInEditor (int control, float plainValue) override
+        {
+            if (applyingHostValue || ! juce::isPositiveAndBelow (control, (int) numControls))
                 return;
 
             const auto c = (size_t) control;
-            const auto value = ports[c].legalValue (parameters[c]->convertFrom0to1 (newValue));
+            const auto value = Lv2ControlPortTable::ports[c].legalValue (plainValue);
 
-            if (known[c] && value == hostValue[c])
+            // A value the host holds already is not written back to it.
+            if (hostValueKnown[c] && value == hostValues[c])
                 return;
 
-            known[c] = true;
-            hostValue[c] = value;
-            write (controller, firstControlPort + (uint32_t) control, sizeof (float), 0, &value);
+            hostValues[c] = value;
+            hostValueKnown[c] = true;
+            write (controller, firstControl + (uint32_t) control, sizeof (float), 0, &value);
         }
 
-        void gesture (int parameterIndex, bool grabbed)
+        void gestureInEditor (int control, bool starts) override
         {
-            if (touch == nullptr || touch->touch == nullptr || ! isFromEditor())
-                return;
-
-            if (const auto control = controlOfParameter (parameterIndex); control >= 0)
-                touch->touch (touch->handle, firstControlPort + (uint32_t) control, grabbed);
+            if (touch != nullptr && touch->touch != nullptr && ! applyingHostValue)
+                touch->touch (touch->handle, firstControl + (uint32_t) control, starts);
         }
 
-        void audioProcessorParameterChangeGestureBegin (juce::AudioProcessor*, int parameterIndex) override
-        {
-            gesture (parameterIndex, true);
-        }
-
-        void audioProcessorParameterChangeGestureEnd (juce::AudioProcessor*, int parameterIndex) override
-        {
-            gesture (parameterIndex, false);
-        }
-
-        void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails&) override {}
-
-        const LV2_Handle plugin;
-        juce::AudioProcessor& processor;
+        Lv2Instance& plugin;
+        Processor& processor;
         const LV2UI_Write_Function write;
         const LV2UI_Controller controller;
         const LV2UI_Touch* const touch;
+        const LV2UI_Resize* const hostResize;
+        const LV2_URID_Map* const map;
 
-        std::array<juce::RangedAudioParameter*, numControlPorts> parameters {};
-        std::vector<int> controlOf;   // by parameter index
+        std::unique_ptr<juce::AudioProcessorEditor> editor;
 
-        // What the host holds on each port, as far as we know.
-        std::array<float, numControlPorts> hostValue {};
-        std::array<bool, numControlPorts> known {};
-        bool applyingHostValue = false;
+        // What the host holds on each port, as far as it has said.
+        std::array<float, numControls> hostValues {};
+        std::array<bool, numControls> hostValueKnown {};
+        bool applyingHostValue = false, applyingHostSize = false;
     };
 
-    // The PortWriter of each open editor, by the framework's UI handle, which
-    // is the handle the host holds.
-    std::mutex writersLock;
-    std::map<LV2UI_Handle, std::unique_ptr<PortWriter>> writers;
-
-    LV2UI_Handle instantiate (const LV2UI_Descriptor*, const char* pluginUri, const char* bundlePath,
-                              LV2UI_Write_Function writeFunction, LV2UI_Controller controller,
-                              LV2UI_Widget* widget, const LV2_Feature* const* features)
+    Lv2Ui* asUi (LV2UI_Handle handle) noexcept
     {
-        // The editor reaches its plug-in through instance access: give it the
-        // framework's instance, not ours.
-        LV2_Handle plugin = nullptr;
-        std::vector<LV2_Feature> copies;
-        std::vector<const LV2_Feature*> pointers;
+        return static_cast<Lv2Ui*> (handle);
+    }
+
+    LV2UI_Handle instantiate (const LV2UI_Descriptor*, const char*, const char*, LV2UI_Write_Function write,
+                              LV2UI_Controller controller, LV2UI_Widget* widget, const LV2_Feature* const* features)
+    {
+        auto* plugin = static_cast<Lv2Instance*> (const_cast<void*> (findLv2Feature (features, LV2_INSTANCE_ACCESS_URI)));
+        auto* parent = const_cast<void*> (findLv2Feature (features, LV2_UI__parent));
+
+        if (plugin == nullptr || parent == nullptr || write == nullptr || widget == nullptr)
+            return nullptr;
 
         try
         {
-            if (features != nullptr)
-                for (auto* const* f = features; *f != nullptr; ++f)
-                    copies.push_back (**f);
+            auto ui = std::make_unique<Lv2Ui> (*plugin, write, controller, parent,
+                                               static_cast<const LV2UI_Touch*> (findLv2Feature (features, LV2_UI__touch)),
+                                               static_cast<const LV2UI_Resize*> (findLv2Feature (features, LV2_UI__resize)),
+                                               static_cast<const LV2_URID_Map*> (findLv2Feature (features, LV2_URID__map)),
+                                               static_cast<const LV2_Options_Option*> (findLv2Feature (features, LV2_OPTIONS__options)));
 
-            for (auto& f : copies)
-            {
-                if (f.URI != nullptr && std::strcmp (f.URI, LV2_INSTANCE_ACCESS_URI) == 0 && f.data != nullptr)
-                {
-                    plugin = f.data;
-                    f.data = frameworkInstance (plugin);
-                }
+            if (! ui->hasEditor())
+                return nullptr;
 
-                pointers.push_back (&f);
-            }
-
-            pointers.push_back (nullptr);
+            *widget = ui->widget();
+            return ui.release();
         }
         catch (const std::bad_alloc&)
         {
             return nullptr;
         }
-
-        auto* inner = frameworkUi();
-        auto* handle = inner->instantiate (inner, pluginUri, bundlePath, writeFunction, controller, widget, pointers.data());
-
-        if (handle == nullptr || plugin == nullptr || writeFunction == nullptr || widget == nullptr)
-            return handle;
-
-        if (auto* editor = findEditor (*widget))
-        {
-            const auto* touch = static_cast<const LV2UI_Touch*> (findLv2Feature (features, LV2_UI__touch));
-
-            try
-            {
-                auto writer = std::make_unique<PortWriter> (plugin, *editor->getAudioProcessor(), writeFunction, controller, touch);
-                const std::lock_guard<std::mutex> lock (writersLock);
-                writers[handle] = std::move (writer);
-            }
-            catch (const std::bad_alloc&)
-            {
-                // The editor still works; the host's controls just do not follow it.
-            }
-        }
-
-        return handle;
     }
 
-    void cleanup (LV2UI_Handle handle)
+    const void* extensionData (const char* uri)
     {
-        {
-            std::unique_ptr<PortWriter> writer;
-            const std::lock_guard<std::mutex> lock (writersLock);
+        static const LV2UI_Idle_Interface idle { [] (LV2UI_Handle h) { asUi (h)->idle(); return 0; } };
+        static const LV2UI_Resize resize { nullptr, [] (LV2UI_Feature_Handle h, int width, int height)
+                                                    { return asUi (h)->resizeFromHost (width, height); } };
+        static const LV2_Options_Interface options {
+            [] (LV2_Handle, LV2_Options_Option*) -> uint32_t { return LV2_OPTIONS_SUCCESS; },
+            [] (LV2_Handle h, const LV2_Options_Option* o) { return asUi (h)->setOptions (o); }
+        };
 
-            if (const auto it = writers.find (handle); it != writers.end())
-            {
-                writer = std::move (it->second);
-                writers.erase (it);
-            }
-        }
+        if (uri == nullptr)
+            return nullptr;
 
-        frameworkUi()->cleanup (handle);
-    }
-
-    void portEvent (LV2UI_Handle handle, uint32_t port, uint32_t size, uint32_t format, const void* buffer)
-    {
-        PortWriter* writer = nullptr;
-
-        {
-            const std::lock_guard<std::mutex> lock (writersLock);
-
-            if (const auto it = writers.find (handle); it != writers.end())
-                writer = it->second.get();
-        }
-
-        if (writer != nullptr)
-            writer->portEvent (port, size, format, buffer);
-
-        if (frameworkUi()->port_event != nullptr)
-            frameworkUi()->port_event (handle, port, size, format, buffer);
+        if (std::strcmp (uri, LV2_UI__idleInterface) == 0)  return &idle;
+        if (std::strcmp (uri, LV2_UI__resize) == 0)         return &resize;
+        if (std::strcmp (uri, LV2_OPTIONS__interface) == 0) return &options;
+        return nullptr;
     }
 }
 
 LV2_SYMBOL_EXPORT const LV2UI_Descriptor* lv2ui_descriptor (uint32_t index)
 {
-    if (index != 0 || frameworkUi() == nullptr)
-        return nullptr;
+    static const LV2UI_Descriptor descriptor {
+        TESSAMUNE_LV2_URI ":UI",
+        instantiate,
+        [] (LV2UI_Handle h) { delete asUi (h); },
+        [] (LV2UI_Handle h, uint32_t port, uint32_t size, uint32_t format, const void* buffer)
+        { asUi (h)->portEvent (port, size, format, buffer); },
+        extensionData
+    };
 
-    static const LV2UI_Descriptor descriptor = []
-    {
-        auto copy = *frameworkUi();
-        copy.instantiate = instantiate;
-        copy.cleanup = cleanup;
-        copy.port_event = portEvent;
-        return copy;
-    }();
-
-    return &descriptor;
+    return index == 0 ? &descriptor : nullptr;
 }

@@ -5,11 +5,16 @@
 
 #include <cmath>
 
-static std::atomic<float>& rawValue (juce::AudioProcessorValueTreeState& parameters, const char* id)
+// A parameter's plain value as the parameter itself holds it. The tree's
+// copy (getRawParameterValue) holds the same value once the parameter's
+// listeners have run; a format that sets parameters on the audio thread
+// without calling them (Processor::setParameterOnAudioThread) changes only
+// this one until it publishes the change.
+static const std::atomic<float>& rawValue (juce::AudioProcessorValueTreeState& parameters, const char* id)
 {
-    auto* value = parameters.getRawParameterValue (id);
-    jassert (value != nullptr);
-    return *value;
+    auto* parameter = dynamic_cast<ChorusParameter*> (parameters.getParameter (id));
+    jassert (parameter != nullptr);
+    return parameter->plainValueSource();
 }
 
 ParameterListenerEngine::ParameterListenerEngine (Processor& p, PlaybackSetup* s)

@@ -69,11 +69,11 @@ private:
     const std::map<juce::String, int32_t> parameterCodes;
 
     // Raw plain values, looked up once so that the audio thread never searches by name.
-    std::atomic<float>& chorusOn;
-    std::atomic<float>& chorusDepth;
-    std::atomic<float>& chorusSpeed;
-    std::atomic<float>& chorusMix;
-    std::atomic<float>& stereoProc;
+    const std::atomic<float>& chorusOn;
+    const std::atomic<float>& chorusDepth;
+    const std::atomic<float>& chorusSpeed;
+    const std::atomic<float>& chorusMix;
+    const std::atomic<float>& stereoProc;
 
     juce::SpinLock producerLock;
     std::atomic<bool> routingPending { false };

@@ -47,6 +47,11 @@ public:
     float getDefaultPlainValue() const noexcept     { return defaultPlainValue; }
     float getPlainValue() const noexcept            { return plainValue.load(); }
 
+    /** The plain value itself, for readers that keep a reference (the
+        listener engine): it changes the moment setValue() stores, before
+        any listener hears of it. */
+    const std::atomic<float>& plainValueSource() const noexcept { return plainValue; }
+
     /** A legal plain value for any plain value: the default for a non-finite
         one, otherwise clamped into the range (before it is narrowed to float,
         so that values beyond the float range clamp too) and snapped to the

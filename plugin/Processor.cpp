@@ -6,6 +6,8 @@
 #include "plugin/Parameters.h"
 #include "ui/Editor.h"
 
+#include <algorithm>
+
 static int32_t constructionRate (const juce::AudioProcessor& base)
 {
     const auto rate = base.getSampleRate();
@@ -14,12 +16,7 @@ static int32_t constructionRate (const juce::AudioProcessor& base)
 
 namespace
 {
-    thread_local Processor* lastConstructed = nullptr;
-}
-
-Processor* Processor::lastConstructedOnThisThread() noexcept
-{
-    return lastConstructed;
+    thread_local bool publishing = false;
 }
 
 Processor::Processor()
@@ -43,14 +40,15 @@ Processor::Processor()
                            nullptr);
 
     parameters.replaceState (state);
-    lastConstructed = this;
+
+    for (auto* parameter : getParameters())
+        ownParameters.push_back (dynamic_cast<ChorusParameter*> (parameter));
+
+    jassert (ownParameters.size() <= 32 && std::find (ownParameters.begin(), ownParameters.end(), nullptr) == ownParameters.end());
 }
 
 Processor::~Processor()
 {
-    if (lastConstructed == this)
-        lastConstructed = nullptr;
-
     for (auto* id : ParameterIDs::all)
         parameters.removeParameterListener (id, stateMachine.get());
 
@@ -121,6 +119,42 @@ void Processor::setCurrentProgram (int)
     suspendProcessing (true);
     stateMachine->refreshAll();
     suspendProcessing (false);
+}
+
+void Processor::resetPlayback()
+{
+    const juce::ScopedLock lock (getCallbackLock());
+    engine.reset();
+}
+
+void Processor::setParameterOnAudioThread (int index, float plainValue) noexcept
+{
+    if (! juce::isPositiveAndBelow (index, (int) ownParameters.size()))
+        return;
+
+    auto& parameter = *ownParameters[(size_t) index];
+    parameter.setValue (parameter.convertTo0to1 (plainValue));
+    stateMachine->parameterChanged (parameter.paramID, plainValue);
+    unpublished.fetch_or (1u << index, std::memory_order_release);
+}
+
+void Processor::publishParameterChanges()
+{
+    // A plain load first: nearly always nothing is waiting.
+    if (unpublished.load (std::memory_order_relaxed) == 0)
+        return;
+
+    const auto changed = unpublished.exchange (0, std::memory_order_acquire);
+    const juce::ScopedValueSetter<bool> fromHost (publishing, true);
+
+    for (size_t i = 0; i < ownParameters.size(); ++i)
+        if ((changed & (1u << i)) != 0)
+            ownParameters[i]->sendValueChangedMessageToListeners (ownParameters[i]->getValue());
+}
+
+bool Processor::isPublishingOnThisThread() noexcept
+{
+    return publishing;
 }
 
 void Processor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)

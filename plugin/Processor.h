@@ -6,6 +6,11 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include <atomic>
+#include <vector>
+
+class ChorusParameter;
+
 /**
     The plug-in's audio processor: owns the chorus engine, the parameter tree
     with the five parameters, and the listener engine that turns parameter
@@ -49,10 +54,36 @@ public:
     void getStateInformation (juce::MemoryBlock& destData) override;
     void setStateInformation (const void* data, int sizeInBytes) override;
 
-    /** The processor constructed last on the calling thread that still
-        exists, or nullptr: lets a format layer whose framework wrapper
-        constructs the processor find the one it made. */
-    static Processor* lastConstructedOnThisThread() noexcept;
+    /** Loads a saved state as setStateInformation() does, and says whether
+        it was applied: false for a block that is not one of ours or is
+        damaged, which leaves every parameter as it was. */
+    bool loadState (const void* data, int sizeInBytes);
+
+    /** Empties every delay line and restarts the oscillators: the processor
+        then plays exactly as one just prepared at the same rate and
+        settings. Not on the audio thread; a block that arrives meanwhile
+        waits on the callback lock. */
+    void resetPlayback();
+
+    /** Sets a parameter (by index, as a plain value) on the audio thread, as
+        a host's automation does, but without calling the parameter's
+        listeners: the framework calls them under a lock, and an open
+        editor's answer to them allocates. The parameter holds the value and
+        the engine follows it before the next block, as for any change; the
+        listeners (the parameter tree's copy, an editor, the host) hear of
+        it from publishParameterChanges(). Never locks, waits or allocates. */
+    void setParameterOnAudioThread (int index, float plainValue) noexcept;
+
+    /** Tells the listeners of every parameter set by
+        setParameterOnAudioThread() since the last call, with the value the
+        parameter holds now. Any thread but the audio thread. Saving and
+        loading a state do this first, so that they see the values in
+        force. */
+    void publishParameterChanges();
+
+    /** True on a thread inside publishParameterChanges(): what its
+        listeners hear then is a value the host set, not a new one. */
+    static bool isPublishingOnThisThread() noexcept;
 
     PlaybackSetup setup;
     ChorusEngine engine;
@@ -61,5 +92,10 @@ public:
     std::atomic<bool> ready { false };
 
 private:
+    // The parameters in index order, and those set on the audio thread
+    // since their listeners last heard of them (one bit each).
+    std::vector<ChorusParameter*> ownParameters;
+    std::atomic<uint32_t> unpublished { 0 };
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Processor)
 };

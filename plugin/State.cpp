@@ -413,6 +413,8 @@ std::unique_ptr<juce::XmlElement> StateBlock::read (const void* data, int sizeIn
 
 void Processor::getStateInformation (juce::MemoryBlock& destData)
 {
+    publishParameterChanges();
+
     auto state = parameters.copyState();
     writeValuesAsFixedPoint (state);
 
@@ -422,9 +424,19 @@ void Processor::getStateInformation (juce::MemoryBlock& destData)
 
 void Processor::setStateInformation (const void* data, int sizeInBytes)
 {
-    auto xml = readBlock (data, sizeInBytes, true);
+    loadState (data, sizeInBytes);
+}
 
-    if (xml != nullptr && equalsIgnoringAsciiCase (xml->getTagName(), parameters.state.getType().toString()))
+bool Processor::loadState (const void* data, int sizeInBytes)
+{
+    // The tree compares what it loads with its copy of each value, which
+    // must be the value in force.
+    publishParameterChanges();
+
+    auto xml = readBlock (data, sizeInBytes, true);
+    const auto applies = xml != nullptr && equalsIgnoringAsciiCase (xml->getTagName(), parameters.state.getType().toString());
+
+    if (applies)
     {
         makeValuesSafe (*xml, parameters);
 
@@ -435,4 +447,5 @@ void Processor::setStateInformation (const void* data, int sizeInBytes)
 
     // Whatever the block held, a prepared engine follows the parameters.
     setCurrentProgram (1);
+    return applies;
 }

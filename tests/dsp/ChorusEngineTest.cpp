@@ -361,6 +361,52 @@ TEST (ChorusEngine, SampleRateChangeClearsStateButTheSameRateKeepsIt)
                               [] (float s) { return s == 0.0f; }));
 }
 
+// What a host's deactivate and activate do: after a reset the engine plays
+// exactly what one built fresh at the same rate and settings plays, with no
+// trace of the audio before (a ring half full, an oscillator mid-sweep, the
+// block path's remembered run), in every routing, and without allocating.
+TEST (ChorusEngine, ResetPlaysLikeAFreshEngine)
+{
+    for (const auto& routing : { std::pair { 1, 1 }, std::pair { 1, 2 }, std::pair { 2, 2 } })
+    {
+        SCOPED_TRACE (testing::Message() << routing.first << " processed, " << routing.second << " out");
+
+        const auto configure = [&] (ChorusEngine& e)
+        {
+            e.depthPercent = 70.0f;
+            e.speedHz = 2.5f;
+            e.mix = 0.6f;
+            e.applyControls();
+            e.selectRouting (routing.first, routing.second);
+        };
+
+        ChorusEngine used (48000), fresh (48000);
+        configure (used);
+        configure (fresh);
+
+        // Plays long enough to fill the lines and move the oscillators, in
+        // blocks of an odd length so that the rings stop anywhere.
+        for (int offset = 0; offset < 20000; offset += 997)
+        {
+            auto block = signalBlock (routing.second, 997, offset);
+            run (used, block);
+        }
+
+        const auto capacity = used.voice[0].line.buffer.capacity();
+        used.reset();
+        EXPECT_EQ (used.voice[0].line.buffer.capacity(), capacity);
+
+        for (int offset = 0; offset < 8000; offset += 613)
+        {
+            auto a = signalBlock (routing.second, 613, 50000 + offset);
+            auto b = a;
+            run (used, a);
+            run (fresh, b);
+            ASSERT_EQ (a.data, b.data) << "block at " << offset;
+        }
+    }
+}
+
 TEST (ChorusEngine, ControlsReachBothVoicesBeforeTheNextSample)
 {
     ChorusEngine engine (48000);

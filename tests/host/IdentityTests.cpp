@@ -1,6 +1,7 @@
 // Who the plug-in says it is, as each format's host reads it.
 
 #include "Hosting.h"
+#include "Lv2TestHost.h"
 
 #include <pluginterfaces/base/ipluginbase.h>
 
@@ -148,7 +149,7 @@ TEST (Lv2Identity, BundleDescriptionIsComplete)
     // manifest, so both files carry it.
     for (const auto* text : { &manifest, &dsp })
     {
-        EXPECT_TRUE (text->contains ("\ta lv2:Plugin , lv2:ChorusPlugin ;\n"));
+        EXPECT_TRUE (text->contains ("\ta lv2:Plugin , lv2:ChorusPlugin , doap:Project ;\n"));
         EXPECT_TRUE (text->contains ("\tlv2:minorVersion 200 ;\n"));
         EXPECT_TRUE (text->contains ("\tlv2:microVersion 4 ;\n"));
         EXPECT_EQ (text->indexOf ("lv2:minorVersion"), text->lastIndexOf ("lv2:minorVersion"));
@@ -156,28 +157,38 @@ TEST (Lv2Identity, BundleDescriptionIsComplete)
 
     EXPECT_TRUE (dsp.contains ("doap:revision \"1.0.2\""));
     EXPECT_TRUE (dsp.contains ("foaf:name \"Quorvellin\""));
-    EXPECT_FALSE (dsp.contains ("foaf:mbox <>"));
 
-    // The audio ports are required; only the framework's own control ports
-    // (latency, free-wheeling, enabled) stay optional.
-    EXPECT_FALSE (dsp.contains ("lv2:portProperty lv2:connectionOptional ;"));
-    EXPECT_EQ (dsp.indexOf ("lv2:connectionOptional ,") >= 0, true);
+    // The audio ports are required; the ports that hosts may leave out are
+    // control ports: the two that carry nothing, latency, free-wheeling
+    // and enabled. There is no message port.
+    const auto ports = Lv2TestHost::describedPorts();
+    ASSERT_EQ (ports.size(), 14u);
 
-    // The plug-in needs only the URID map; it works with a host's options
-    // and bounded block length, and without them.
-    EXPECT_TRUE (dsp.contains ("\tlv2:requiredFeature\n\t\turid:map ;\n"));
-    EXPECT_TRUE (dsp.contains ("\tlv2:optionalFeature\n\t\tlv2:hardRTCapable ,\n\t\topts:options ,\n\t\tbufs:boundedBlockLength ;\n"));
-    EXPECT_EQ (dsp.indexOf ("lv2:requiredFeature"), dsp.lastIndexOf ("lv2:requiredFeature"));
+    for (const auto& port : ports)
+    {
+        SCOPED_TRACE (port.symbol);
+        const auto isAudio = port.types.contains ("lv2:AudioPort");
+        EXPECT_TRUE (isAudio || port.types.contains ("lv2:ControlPort"));
+        EXPECT_EQ (port.properties.contains ("lv2:connectionOptional"), ! isAudio && port.index < Lv2TestHost::numFrameworkPorts);
+    }
+
+    EXPECT_FALSE (dsp.contains ("atom:"));
+
+    // Nothing is required of a host: the URID map and the options are used
+    // where a host has them.
+    EXPECT_FALSE (dsp.contains ("lv2:requiredFeature"));
+    EXPECT_TRUE (dsp.contains ("\tlv2:optionalFeature lv2:hardRTCapable , urid:map , opts:options , bufs:boundedBlockLength ;\n"));
 
     // The parameters are control ports: no patch properties, no parameter
-    // definitions, no patch messages on the atom ports.
-    const auto statements = dsp.fromLastOccurrenceOf ("@prefix", false, false).fromFirstOccurrenceOf ("\n", false, false);
-    EXPECT_FALSE (statements.contains ("patch:"));
-    EXPECT_FALSE (statements.contains ("lv2:Parameter"));
+    // definitions.
+    EXPECT_FALSE (dsp.contains ("patch:"));
+    EXPECT_FALSE (dsp.contains ("lv2:Parameter"));
 
-    // The editor may report its gestures through the host's touch feature.
+    // The editor may report its gestures through the host's touch feature,
+    // and asks for what embedding needs.
     const auto ui = Hosting::lv2Bundle().getChildFile ("ui.ttl").loadFileAsString();
     EXPECT_TRUE (ui.fromFirstOccurrenceOf ("lv2:optionalFeature", false, false).upToFirstOccurrenceOf (";", false, false).contains ("ui:touch"));
+    EXPECT_TRUE (ui.contains ("\tlv2:requiredFeature ui:idleInterface , ui:parent , <http://lv2plug.in/ns/ext/instance-access> ;\n"));
 }
 
 // The one program has no name: a preset for it would show in hosts as a

@@ -287,12 +287,13 @@ TEST_F (Lv2Editor, PortValuesFromTheHostMoveTheControlsWithoutEcho)
     reportAllPorts (*editor, plugin);
 
     // The host changes Mix and Processing Mode on its ports (automation or
-    // its own controls) and reports it to the editor, whose controls show
-    // the processor's values: they follow at once, before any run.
+    // its own controls) and reports it to the editor: the next run applies
+    // them, the editor follows, and nothing is written back to the host.
     plugin.setControl ("chorus_mix", 4.0f);
     plugin.setControl ("stereo_proc", 0.0f);
     editor->portEvent ((uint32_t) portIndex ("chorus_mix"), 4.0f);
     editor->portEvent ((uint32_t) portIndex ("stereo_proc"), 0.0f);
+    plugin.run (256);
     editor->pump();
 
     EXPECT_DOUBLE_EQ (plugin.savedValue ("chorus_mix"), 4.0);
@@ -304,7 +305,18 @@ TEST_F (Lv2Editor, PortValuesFromTheHostMoveTheControlsWithoutEcho)
     plugin.setControl ("chorus_mix", 6.0f);
     plugin.run (256);
     editor->portEvent ((uint32_t) portIndex ("chorus_mix"), 4.5f);
+    editor->pump();
     plugin.run (256);
     EXPECT_DOUBLE_EQ (plugin.savedValue ("chorus_mix"), 6.0);
     EXPECT_TRUE (recorder.writes.empty());
+
+    // While the host has the plug-in switched off, nothing runs: the
+    // editor applies what the host reports itself.
+    plugin.deactivate();
+    plugin.setControl ("chorus_depth", 3.0f);
+    editor->portEvent ((uint32_t) portIndex ("chorus_depth"), 3.0f);
+    editor->pump();
+    EXPECT_DOUBLE_EQ (plugin.savedValue ("chorus_depth"), 3.0);
+    EXPECT_TRUE (recorder.writes.empty());
+    plugin.activate();
 }

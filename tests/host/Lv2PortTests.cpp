@@ -98,7 +98,7 @@ namespace
 
     std::vector<uint32_t> frameworkPortsOnly()
     {
-        return { inL, inR, outL, outR, atomIn, atomOut, latency, freeWheeling, enabled };
+        return { inL, inR, outL, outR, unusedIn, unusedOut, latency, freeWheeling, enabled };
     }
 
     struct Case
@@ -116,8 +116,8 @@ namespace
             { "audio outputs left out",   without (allPorts(), { outL, outR }),                 false },
             { "one input left out",       without (allPorts(), { inR }),                        true },
             { "one output left out",      without (allPorts(), { outR }),                       true },
-            { "atom ports left out",      without (allPorts(), { atomIn, atomOut }),            true },
-            { "control ports left out",   { inL, inR, outL, outR, atomIn, atomOut },            true },
+            { "unused ports left out",      without (allPorts(), { unusedIn, unusedOut }),            true },
+            { "control ports left out",   { inL, inR, outL, outR, unusedIn, unusedOut },            true },
             { "parameter ports left out", frameworkPortsOnly(),                                 true },
             { "only audio connected",     { inL, inR, outL, outR },                             true },
         };
@@ -170,7 +170,7 @@ TEST (Lv2UnconnectedPorts, PortsMayBeDisconnectedBetweenBlocks)
     host.activate();
     host.run (blockSize);
 
-    for (const auto port : { (uint32_t) inR, (uint32_t) atomOut, (uint32_t) outR, (uint32_t) portIndex ("chorus_mix"), (uint32_t) inL, (uint32_t) atomIn })
+    for (const auto port : { (uint32_t) inR, (uint32_t) unusedOut, (uint32_t) outR, (uint32_t) portIndex ("chorus_mix"), (uint32_t) inL, (uint32_t) unusedIn })
     {
         host.connect (port, false);
         host.run (blockSize);
@@ -187,7 +187,7 @@ TEST (Lv2UnconnectedPorts, LongerBlockThanAnnouncedWithAPortLeftOut)
     Plugin host;
     ASSERT_TRUE (host.isReady());
 
-    connectOnly (host, { inL, outL, outR, atomIn, atomOut });
+    connectOnly (host, { inL, outL, outR, unusedIn, unusedOut });
     host.activate();
     host.run (3 * blockSize);
 

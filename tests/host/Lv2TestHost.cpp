@@ -4,7 +4,6 @@
 
 #include <lv2/atom/atom.h>
 #include <lv2/buf-size/buf-size.h>
-#include <lv2/midi/midi.h>
 
 #include <gtest/gtest.h>
 
@@ -29,7 +28,9 @@ namespace Lv2TestHost
 
     std::vector<PortDescription> describedPorts()
     {
-        const auto dsp = Hosting::lv2Bundle().getChildFile ("dsp.ttl").loadFileAsString();
+        // The port list ends the plug-in's statement or goes on with another
+        // predicate.
+        const auto dsp = Hosting::lv2Bundle().getChildFile ("dsp.ttl").loadFileAsString().replace ("\n\t] .\n", "\n\t] ;\n");
         const auto list = dsp.fromFirstOccurrenceOf ("\tlv2:port [\n", false, false)
                              .upToFirstOccurrenceOf ("\n\t] ;\n", false, false);
 
@@ -135,8 +136,6 @@ namespace Lv2TestHost
 
     Plugin::Plugin (Setup s)
         : setup (s),
-          atomInput (4096, 0),
-          atomOutput (8192, 0),
           signal (TestSignal::make (2, s.totalFrames, s.rate)),
           rendered (2, std::vector<float> ((size_t) s.totalFrames))
     {
@@ -176,21 +175,26 @@ namespace Lv2TestHost
         options.push_back ({ LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr });
 
         featureList.reserve (3);
-        featureList.push_back ({ LV2_URID__map, const_cast<LV2_URID_Map*> (urids.feature()) });
 
-        if (s.blockLength != BlockLength::noOptions)
-            featureList.push_back ({ LV2_OPTIONS__options, options.data() });
+        if (s.withFeatures)
+        {
+            featureList.push_back ({ LV2_URID__map, const_cast<LV2_URID_Map*> (urids.feature()) });
 
-        if (s.boundedBlockLength)
-            featureList.push_back ({ LV2_BUF_SIZE__boundedBlockLength, nullptr });
+            if (s.blockLength != BlockLength::noOptions)
+                featureList.push_back ({ LV2_OPTIONS__options, options.data() });
+
+            if (s.boundedBlockLength)
+                featureList.push_back ({ LV2_BUF_SIZE__boundedBlockLength, nullptr });
+        }
 
         for (auto& f : featureList)
             features.push_back (&f);
 
         features.push_back (nullptr);
 
+        // A host without features may pass no list at all (lv2apply does).
         const auto bundle = Hosting::lv2Bundle().getFullPathName() + "/";
-        handle = descriptor->instantiate (descriptor, s.rate, bundle.toRawUTF8(), features.data());
+        handle = descriptor->instantiate (descriptor, s.rate, bundle.toRawUTF8(), s.withFeatures ? features.data() : nullptr);
     }
 
     Plugin::~Plugin()
@@ -204,8 +208,8 @@ namespace Lv2TestHost
         switch (port)
         {
             case inL: case inR: case outL: case outR:   return audio[port].data();
-            case atomIn:                                return atomInput.data();
-            case atomOut:                               return atomOutput.data();
+            case unusedIn:                              return &unusedValues[0];
+            case unusedOut:                             return &unusedValues[1];
             case latency:                               return &latencyValue;
             case freeWheeling:                          return &freeWheelingValue;
             case enabled:                               return &enabledValue;
@@ -268,39 +272,12 @@ namespace Lv2TestHost
     void Plugin::activate()     { descriptor->activate (handle); }
     void Plugin::deactivate()   { descriptor->deactivate (handle); }
 
-    void Plugin::queueInputEvent (int64_t frame, uint8_t byte)
-    {
-        pendingEvents.emplace_back (frame, byte);
-    }
-
     void Plugin::run (uint32_t frames)
     {
         ASSERT_LE (position + frames, (size_t) setup.totalFrames);
 
         for (const auto port : { inL, inR })
             std::copy (signal[port].begin() + (long) position, signal[port].begin() + (long) (position + frames), audio[port].begin());
-
-        auto* sequence = reinterpret_cast<LV2_Atom_Sequence*> (atomInput.data());
-        sequence->atom.type = urids.map (LV2_ATOM__Sequence);
-        sequence->body = { 0, 0 };
-        sequence->atom.size = sizeof (LV2_Atom_Sequence_Body);
-
-        for (const auto& [frame, byte] : pendingEvents)
-        {
-            // A one-byte MIDI event takes 24 bytes: time, atom header, body padded.
-            auto* event = reinterpret_cast<LV2_Atom_Event*> (reinterpret_cast<char*> (&sequence->body) + sequence->atom.size);
-            event->time.frames = frame;
-            event->body = { 1, urids.map (LV2_MIDI__MidiEvent) };
-            std::memset (event + 1, 0, 8);
-            std::memcpy (event + 1, &byte, 1);
-            sequence->atom.size += 24;
-        }
-
-        pendingEvents.clear();
-
-        auto* output = reinterpret_cast<LV2_Atom*> (atomOutput.data());
-        output->size = (uint32_t) (atomOutput.size() * sizeof (uint64_t) - sizeof (LV2_Atom));
-        output->type = urids.map (LV2_ATOM__Chunk);
 
         descriptor->run (handle, frames);
 
@@ -311,27 +288,6 @@ namespace Lv2TestHost
         }
 
         position += frames;
-    }
-
-    std::vector<std::pair<int64_t, LV2_URID>> Plugin::outputEvents()
-    {
-        std::vector<std::pair<int64_t, LV2_URID>> events;
-        const auto* sequence = reinterpret_cast<const LV2_Atom_Sequence*> (atomOutput.data());
-
-        if (sequence->atom.type != urids.map (LV2_ATOM__Sequence))
-            return events;
-
-        const auto* body = reinterpret_cast<const char*> (&sequence->body);
-        uint32_t offset = sizeof (LV2_Atom_Sequence_Body);
-
-        while (offset + sizeof (LV2_Atom_Event) <= sequence->atom.size)
-        {
-            const auto* event = reinterpret_cast<const LV2_Atom_Event*> (body + offset);
-            events.emplace_back (event->time.frames, event->body.type);
-            offset += (uint32_t) sizeof (LV2_Atom_Event) + ((event->body.size + 7u) & ~7u);
-        }
-
-        return events;
     }
 
     SavedState Plugin::save()

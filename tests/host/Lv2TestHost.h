@@ -36,8 +36,9 @@ namespace Lv2TestHost
     /** The port index of a symbol, from the description; -1 if none. */
     int portIndex (const juce::String& symbol);
 
-    // The framework's ports, which come first.
-    enum Port : uint32_t { inL, inR, outL, outR, atomIn, atomOut, latency, freeWheeling, enabled, numFrameworkPorts };
+    // The ports before the control ports: audio, two that carry nothing,
+    // latency, free-wheeling and enabled.
+    enum Port : uint32_t { inL, inR, outL, outR, unusedIn, unusedOut, latency, freeWheeling, enabled, numFrameworkPorts };
 
     class UridMap
     {
@@ -70,6 +71,7 @@ namespace Lv2TestHost
         int64_t maxBlock = 256;
         bool boundedBlockLength = true;
         int totalFrames = 8192;   // of the test signal, which the runs go through
+        bool withFeatures = true; // false: no features at all, not even the URID map
     };
 
     /** A saved state: the properties the plug-in stored, by key. */
@@ -122,13 +124,6 @@ namespace Lv2TestHost
         /** The test signal the inputs are given. */
         const std::vector<std::vector<float>>& input() const { return signal; }
 
-        /** The host's atom input for the next run: a sequence of these
-            events (frame, MIDI-typed body of one byte). */
-        void queueInputEvent (int64_t frame, uint8_t byte);
-
-        /** The events of the last run's atom output: frame and atom type. */
-        std::vector<std::pair<int64_t, LV2_URID>> outputEvents();
-
         SavedState save();
         LV2_State_Status restore (const SavedState&);
 
@@ -154,10 +149,9 @@ namespace Lv2TestHost
 
         std::vector<float> audio[4];
         float* outputs[2] = {};
-        std::vector<uint64_t> atomInput, atomOutput;
+        float unusedValues[2] = { -1.0f, -1.0f };
         float latencyValue = -1.0f, freeWheelingValue = 0.0f, enabledValue = 1.0f;
         std::map<uint32_t, float> controls;
-        std::vector<std::pair<int64_t, uint8_t>> pendingEvents;
 
         std::vector<std::vector<float>> signal;
         size_t position = 0;
