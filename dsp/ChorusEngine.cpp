@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 static int32_t usableRateOrFallback (int32_t rate) noexcept
 {
@@ -43,13 +44,31 @@ void ChorusEngine::setSampleRate (uint32_t rate)
     if (rate == sampleRate || ! isUsableSampleRate ((double) rate))
         return;
 
-    // Reserve every array first: if an allocation fails nothing has changed
-    // yet, and what follows cannot fail.
-    for (auto& v : voice)
-        v.reserve ((int32_t) rate);
+    // Storage for every array first, fresh where an array must grow (what
+    // it held is not kept: preparing clears it): if an allocation fails
+    // nothing has changed yet, and what follows cannot fail.
+    SampleStore lines[2];
+    std::vector<float> rings[2];
+    const auto lineLength = (size_t) rate * 2;
+    const auto ringLength = (size_t) PreDelayBuffer::lengthFor (rate, (uint32_t) preDelay[0].lengthMs);
 
-    for (auto& p : preDelay)
-        p.reserve (rate);
+    for (size_t i = 0; i < 2; ++i)
+    {
+        if (voice[i].line.buffer.capacity() < lineLength)
+            lines[i].reserve (lineLength);
+
+        if (preDelay[i].data.capacity() < ringLength)
+            rings[i].reserve (ringLength);
+    }
+
+    for (size_t i = 0; i < 2; ++i)
+    {
+        if (lines[i].capacity() > 0)
+            voice[i].line.buffer.swap (lines[i]);
+
+        if (rings[i].capacity() > 0)
+            preDelay[i].data.swap (rings[i]);
+    }
 
     sampleRate = rate;
     voice[0].prepare ((int32_t) rate);

@@ -1,7 +1,7 @@
 #include "dsp/DelayLine.h"
 
 DelayLine::DelayLine()
-    : buffer ((size_t) initialCapacity, 0.0f)
+    : buffer ((size_t) initialCapacity)   // zero, as calloc makes it
 {
     update();
 }

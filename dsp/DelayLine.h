@@ -2,7 +2,49 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <utility>
 #include <vector>
+
+/**
+    An allocator for sample stores that must start at zero: it takes its
+    memory from calloc and leaves elements made without a value as calloc
+    gave them. Fresh memory from the system is zero already, and is not
+    touched until something is written there, so a store made and replaced
+    before it is used (as the engine does, building its voices for 44100 Hz
+    and then for the host's rate) costs no page faults. A store's elements
+    are only ever made this way when it is created or assigned with a value;
+    growing one with resize() would keep whatever its memory held.
+*/
+template <typename T>
+struct ZeroedAllocator
+{
+    using value_type = T;
+
+    ZeroedAllocator() noexcept = default;
+    template <typename U> ZeroedAllocator (const ZeroedAllocator<U>&) noexcept {}
+
+    T* allocate (std::size_t n)
+    {
+        if (auto* p = std::calloc (n, sizeof (T)))
+            return static_cast<T*> (p);
+
+        throw std::bad_alloc();
+    }
+
+    void deallocate (T* p, std::size_t) noexcept { std::free (p); }
+
+    template <typename U> void construct (U*) noexcept {}
+
+    template <typename U, typename... Args>
+    void construct (U* p, Args&&... args) { ::new ((void*) p) U (std::forward<Args> (args)...); }
+
+    template <typename U> bool operator== (const ZeroedAllocator<U>&) const noexcept { return true; }
+    template <typename U> bool operator!= (const ZeroedAllocator<U>&) const noexcept { return false; }
+};
+
+using SampleStore = std::vector<float, ZeroedAllocator<float>>;
 
 /**
     A circular sample store read at a fractional delay. The owning voice
@@ -51,7 +93,7 @@ public:
     float feedbackGain = 0.0f;       // derived: feedbackPercent / 100
     float wetGain = 0.5f;            // derived: mixPercent / 100
     float lastOutput = 0.0f;
-    std::vector<float> buffer;       // two seconds at the prepared rate
+    SampleStore buffer;              // two seconds at the prepared rate
     int32_t readIndex = 0;
     int32_t writeIndex = 0;
     int32_t length = 0;

@@ -137,9 +137,19 @@ Lv2Instance::Lv2Instance (double rate, const LV2_Feature* const* features)
 
     scratch.assign ((size_t) scratchFrames * numAudioOutputs, 0.0f);
 
-    juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_LV2);
-    processor = std::make_unique<Processor>();
-    juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_Undefined);
+    // The engine is built for the host's rate, which an LV2 instance keeps
+    // for its life: its delay lines are made here, once. Without the memory
+    // for them the host is told the plug-in could not be made.
+    struct LV2Wrapper
+    {
+        LV2Wrapper()  { juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_LV2); }
+        ~LV2Wrapper() { juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_Undefined); }
+    };
+
+    {
+        const LV2Wrapper wrapperType;
+        processor = std::make_unique<Processor> (sampleRate);
+    }
 
     // The bundle's one layout: stereo in, stereo out.
     processor->enableAllBuses();
@@ -182,9 +192,13 @@ void Lv2Instance::activate()
     const Exclusive exclusive (*this);
 
     // Whatever played before the host deactivated the plug-in is gone: a
-    // host that switches it off and on again hears nothing of it.
+    // host that switches it off and on again hears nothing of it. (Until
+    // the first run there is nothing to empty.)
     processor->prepareToPlay (sampleRate, (int) scratchFrames);
-    processor->resetPlayback();
+
+    if (hasRun)
+        processor->resetPlayback();
+
     active.store (true, std::memory_order_release);
 }
 
@@ -208,7 +222,10 @@ void Lv2Instance::run (uint32_t frames) noexcept
         applyControls();
 
         if (frames > 0)
+        {
             processAudio (frames);
+            hasRun = true;
+        }
 
         busy.store (false, std::memory_order_release);
     }

@@ -127,6 +127,7 @@ private:
     std::array<float, Lv2Ports::numControls> appliedValues {};
     bool applyAllControls = true;
     bool nonRealtime = false;
+    bool hasRun = false;
 
     // How the audio buffers connected now may be processed: in the
     // outputs themselves, checked for runs of up to checkedFrames, or

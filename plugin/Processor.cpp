@@ -8,10 +8,9 @@
 
 #include <algorithm>
 
-static int32_t constructionRate (const juce::AudioProcessor& base)
+static int32_t constructionRate (double rate)
 {
-    const auto rate = base.getSampleRate();
-    return rate != 0.0 && ChorusEngine::isUsableSampleRate (rate) ? (int32_t) rate : 44100;
+    return ChorusEngine::isUsableSampleRate (rate) ? (int32_t) rate : 44100;
 }
 
 namespace
@@ -19,11 +18,11 @@ namespace
     thread_local bool publishing = false;
 }
 
-Processor::Processor()
+Processor::Processor (double sampleRate)
     : juce::AudioProcessor (BusesProperties()
                                 .withInput ("Input", juce::AudioChannelSet::stereo(), false)
                                 .withOutput ("Output", juce::AudioChannelSet::stereo(), false)),
-      engine (constructionRate (*this)),
+      engine (constructionRate (sampleRate)),
       parameters (*this, nullptr, "ChorusID", createParameterLayout())
 {
     stateMachine = std::make_unique<ParameterListenerEngine> (*this, &setup);

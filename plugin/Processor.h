@@ -19,7 +19,11 @@ class ChorusParameter;
 class Processor : public juce::AudioProcessor
 {
 public:
-    Processor();
+    /** A sample rate the host has already named builds the chorus engine
+        for that rate at once, so that preparing at it makes nothing again;
+        without one (0), or with one the engine cannot hold, it is built for
+        44100 Hz. */
+    explicit Processor (double sampleRate = 0.0);
     ~Processor() override;
 
     const juce::String getName() const override;

@@ -21,6 +21,8 @@ if [[ "${1:-}" == "--tests" ]]; then
         clang libclang-rt-14-dev # the sanitizer builds and the fuzzers
         llvm-14                  # their reports' symbolizer, which their suppressions need
         libxml2-dev              # the state tests' independent XML reader
+        sordi                    # sord_validate, which lv2_validate runs
+        lilv-utils lv2proc ecasound lv2file sox   # Debian's LV2 file hosts, against the renderer
     )
 fi
 

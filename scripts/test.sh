@@ -43,16 +43,18 @@ asan="$root/build-asan"
 sanitizer_build "$asan" -DTESSAMUNE_SANITIZE=address,undefined -DTESSAMUNE_FUZZ=ON \
                         -DTESSAMUNE_FUZZ_SECONDS="${TESSAMUNE_FUZZ_SECONDS:-30}"
 cmake --build "$asan" --parallel "$jobs" --target \
-      dsp_tests plugin_tests host_tests render_tests fuzz_state fuzz_text
+      dsp_tests plugin_tests host_tests lv2_editor_stress render_tests fuzz_state fuzz_text
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:$symbolizer \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:$symbolizer \
 LSAN_OPTIONS=suppressions="$root/tests/sanitizers/lsan.supp":print_suppressions=0 \
     with_display ctest --test-dir "$asan" --output-on-failure --timeout 900 --parallel "$jobs"
 
-echo "== ThreadSanitizer: the concurrency stress test"
+echo "== ThreadSanitizer: the concurrency stress tests"
 tsan="$root/build-tsan"
 sanitizer_build "$tsan" -DTESSAMUNE_SANITIZE=thread
-cmake --build "$tsan" --parallel "$jobs" --target plugin_tests
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:$symbolizer:suppressions="$root/tests/sanitizers/tsan.supp" \
-TESSAMUNE_STRESS_SECONDS=20 \
-    with_display "$tsan/tests/plugin_tests" --gtest_filter='Concurrency.*'
+cmake --build "$tsan" --parallel "$jobs" --target plugin_tests lv2_editor_stress
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:$symbolizer:suppressions="$root/tests/sanitizers/tsan.supp"
+TESSAMUNE_STRESS_SECONDS=20 with_display "$tsan/tests/plugin_tests" --gtest_filter='Concurrency.*'
+# The LV2 editor opened and closed over and over while automation plays.
+TESSAMUNE_STRESS_SECONDS=20 with_display "$tsan/tests/host/lv2_editor_stress" \
+    "$tsan/Tessamune_artefacts/Release/LV2/Tessamune.lv2/libTessamune.so"

@@ -87,7 +87,8 @@ namespace
         return std::memcmp (&a, &b, sizeof (float)) == 0;
     }
 
-    bool sameVector (const std::vector<float>& a, const std::vector<float>& b)
+    template <typename Store>
+    bool sameVector (const Store& a, const Store& b)
     {
         if (a.size() != b.size())
             return false;

@@ -81,6 +81,42 @@ TEST (Lv2BlockLength, EveryHostOfferInstantiatesAndLongRunsRenderWhole)
     }
 }
 
+// A host that passes no features at all, not even the URID map (lv2apply,
+// ecasound), and runs blocks of one frame (lv2apply does) hears what every
+// other host hears. Without the map the plug-in cannot name its state, so it
+// saves none.
+TEST (Lv2BlockLength, NoFeaturesAtAllAndBlocksOfOneFrame)
+{
+    constexpr int frames = 6000;
+
+    Hosting::Render r;
+    r.frames = frames;
+    r.block = 1;
+
+    for (const auto& [id, plain] : settings)
+        r.settings.emplace_back (id, plain / 10.0f);
+
+    const auto reference = Hosting::reference (r);
+    ASSERT_EQ (reference.size(), 2u) << "the reference program failed";
+
+    Plugin host ({ 48000.0, BlockLength::noOptions, 0, false, frames, false });
+    ASSERT_TRUE (host.isReady()) << "refused to instantiate";
+    host.connectAll();
+
+    for (const auto& [id, value] : settings)
+        host.setControl (id, value);
+
+    host.activate();
+
+    for (int frame = 0; frame < frames; ++frame)
+        host.run (1);
+
+    for (size_t ch = 0; ch < 2; ++ch)
+        EXPECT_TRUE (host.output()[ch] == reference[ch]) << "channel " << ch;
+
+    EXPECT_TRUE (host.save().properties.empty());
+}
+
 #if TESSAMUNE_COUNT_ALLOCATIONS
 // Runs longer than the host said its blocks would be, and port changes on
 // the way (the switches among them, which re-route the signal), neither

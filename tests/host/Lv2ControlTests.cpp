@@ -5,6 +5,8 @@
 #include "Hosting.h"
 #include "Lv2TestHost.h"
 
+#include <lv2/atom/atom.h>
+
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -246,4 +248,54 @@ TEST (Lv2State, RestoredInstanceRendersTheSavedSettings)
 
     runAll (host);
     expectIdentical (host.output(), reference (saved));
+}
+
+// A state the plug-in refuses (damaged, or not its own) leaves the ports in
+// charge: the values the host put on them apply, and the next save holds
+// them. Taking the refused state as applied would leave the defaults playing
+// while the host shows the saved values, and save the defaults over them.
+TEST (Lv2State, RefusedStateLeavesThePortsInCharge)
+{
+    const Settings ports { { "chorus_depth", 6.0f }, { "chorus_mix", 3.0f }, { "stereo_proc", 0.0f } };
+
+    const auto text = [] (const juce::MemoryBlock& block) { return block.toBase64Encoding().toStdString(); };
+    const auto block = [] (const char* bytes, size_t size) { return juce::MemoryBlock (bytes, size); };
+    const char brokenXml[] = "VC2!\x10\0\0\0<ChorusID><PARAM";
+
+    struct Refused { const char* label; std::string value; const char* type; };
+    const Refused refused[] {
+        { "not a state block",            text (block ("hello", 5)),                       LV2_ATOM__String },
+        { "a block of broken XML",        text (block (brokenXml, sizeof (brokenXml))),    LV2_ATOM__String },
+        { "a byte count beyond any state", "2000000000.ABCDEFGH",                          LV2_ATOM__String },
+        { "a byte count below zero",       "-5.ABCDEFGH",                                  LV2_ATOM__String },
+        { "no text at all",               "",                                              LV2_ATOM__String },
+        { "another type",                 text (block ("VC2!", 4)),                        LV2_ATOM__Int },
+    };
+
+    for (const auto& r : refused)
+    {
+        SCOPED_TRACE (r.label);
+
+        Plugin host;
+        ASSERT_TRUE (host.isReady());
+        host.connectAll();
+
+        for (const auto& [id, value] : ports)
+            host.setControl (id, value);
+
+        host.activate();
+
+        SavedState state;
+        auto& property = state.properties[host.uridMap().map (TESSAMUNE_LV2_URI ":StateString")];
+        property.value.assign (r.value.begin(), r.value.end());
+        property.value.push_back ('\0');
+        property.type = host.uridMap().map (r.type);
+
+        EXPECT_NE (host.restore (state), LV2_STATE_SUCCESS);
+
+        host.run (blockSize);
+
+        for (const auto& [id, value] : ports)
+            EXPECT_DOUBLE_EQ (host.savedValue (id), value) << id;
+    }
 }

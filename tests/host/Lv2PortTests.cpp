@@ -6,6 +6,10 @@
 #include "Hosting.h"
 #include "Lv2TestHost.h"
 
+#if TESSAMUNE_COUNT_ALLOCATIONS
+ #include "support/RealtimeGuard.h"
+#endif
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -226,6 +230,58 @@ TEST (Lv2AudioBuffers, SharedBuffersRenderAsSeparateOnes)
         for (size_t c = 0; c < 2; ++c)
             EXPECT_TRUE (shared[c] == separate[c]) << "channel " << c;
     }
+
+    // Both outputs in one buffer can hold only one of them; it is one of
+    // the two channels as they render apart, whole, not a mixture of them.
+    const auto one = render (Plugin::Outputs::oneBuffer);
+    EXPECT_TRUE (one[0] == separate[0] || one[0] == separate[1]);
+}
+
+// A host that switches the plug-in off and on again (deactivate, activate)
+// hears nothing of what played before: the delay lines are empty and the
+// oscillators start again, so what comes out equals what a plug-in just
+// made and activated there would play, sample for sample.
+TEST (Lv2Activation, ReactivatedPluginStartsAfresh)
+{
+    constexpr uint32_t played = 40 * blockSize, after = 24 * blockSize;
+    const Lv2TestHost::Setup setup { 48000.0, BlockLength::int32, blockSize, true, (int) (played + after) };
+
+    const auto configure = [] (Plugin& host)
+    {
+        host.connectAll();
+        host.setControl ("chorus_depth", 8.0f);
+        host.setControl ("chorus_speed", 6.0f);
+        host.setControl ("chorus_mix", 10.0f);
+    };
+
+    Plugin reactivated (setup), fresh (setup);
+    ASSERT_TRUE (reactivated.isReady() && fresh.isReady());
+    configure (reactivated);
+    configure (fresh);
+
+    reactivated.activate();
+
+    for (uint32_t done = 0; done < played; done += blockSize)
+        reactivated.run (blockSize);
+
+    reactivated.deactivate();
+    reactivated.activate();
+
+    fresh.skip (played);
+    fresh.activate();
+
+    for (uint32_t done = 0; done < after; done += blockSize)
+    {
+        reactivated.run (blockSize);
+        fresh.run (blockSize);
+    }
+
+    for (size_t c = 0; c < 2; ++c)
+    {
+        const auto& a = reactivated.output()[c];
+        const auto& b = fresh.output()[c];
+        EXPECT_TRUE (std::equal (a.begin() + played, a.end(), b.begin() + played)) << "channel " << c;
+    }
 }
 
 // The enabled port bypasses the chorus from the next block and brings it
@@ -265,3 +321,33 @@ TEST (Lv2AudioBuffers, EnabledPortBypassesAndLatencyIsReported)
         EXPECT_EQ (host.frameworkPort (latency), 0.0f);
     }
 }
+
+#if TESSAMUNE_COUNT_ALLOCATIONS
+// The LV2 runs at one rate for its life, so its delay lines are made when
+// it is instantiated: where the memory for them runs out, the host is told
+// that the plug-in could not be made (nothing half-built runs, nothing
+// escapes into the host), and the next try, with memory, works.
+TEST (Lv2Activation, InstanceWithoutMemoryForItsDelayLinesIsRefused)
+{
+    const Lv2TestHost::Setup at192k { 192000.0, BlockLength::int32, blockSize, true, (int) (48 * blockSize) };
+
+    {
+        // Two seconds of delay line at 192 kHz take 1.5 MB.
+        const LargeAllocationFailure outOfMemory (1 << 20);
+        Plugin host (at192k);
+        EXPECT_FALSE (host.isReady());
+    }
+
+    Plugin host (at192k);
+    ASSERT_TRUE (host.isReady());
+    host.connectAll();
+    host.setControl ("chorus_depth", 8.0f);
+    host.activate();
+
+    // Longer than the pre-delay and the shortest delay, 25 ms at 192 kHz.
+    for (uint32_t block = 0; block < 48; ++block)
+        host.run (blockSize);
+
+    EXPECT_FALSE (host.output()[0] == host.input()[0]);
+}
+#endif

@@ -237,7 +237,9 @@ namespace Lv2TestHost
         {
             const auto channel = port - outL;
             const auto input = where == Outputs::crossed ? 1 - channel : channel;
-            outputs[channel] = where == Outputs::separate ? audio[port].data() : audio[inL + input].data();
+            outputs[channel] = where == Outputs::separate ? audio[port].data()
+                             : where == Outputs::oneBuffer ? audio[outL].data()
+                                                           : audio[inL + input].data();
             descriptor->connect_port (handle, port, outputs[channel]);
         }
     }
@@ -287,6 +289,12 @@ namespace Lv2TestHost
             std::copy (out, out + frames, rendered[channel].begin() + (long) position);
         }
 
+        position += frames;
+    }
+
+    void Plugin::skip (uint32_t frames)
+    {
+        ASSERT_LE (position + frames, (size_t) setup.totalFrames);
         position += frames;
     }
 

@@ -100,8 +100,9 @@ namespace Lv2TestHost
         void connect (uint32_t port, bool connected);
 
         /** Where the audio outputs go: buffers of their own, the inputs'
-            (in place), or each the other channel's input. */
-        enum class Outputs { separate, inPlace, crossed };
+            (in place), each the other channel's input, or both into one
+            buffer of their own (lv2bench does that). */
+        enum class Outputs { separate, inPlace, crossed, oneBuffer };
         void connectOutputs (Outputs);
 
         /** The latency, free-wheeling and enabled ports' values. */
@@ -117,6 +118,10 @@ namespace Lv2TestHost
 
         /** One run call of the next frames of the test signal (2 channels). */
         void run (uint32_t frames);
+
+        /** Moves on in the test signal without running: the next run takes
+            the signal from further on. */
+        void skip (uint32_t frames);
 
         /** What the outputs have carried so far, run after run. */
         const Hosting::Channels& output() const { return rendered; }

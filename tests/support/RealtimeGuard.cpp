@@ -85,6 +85,22 @@ void operator delete[] (void* p) noexcept                             { std::fre
 void operator delete (void* p, std::size_t) noexcept                  { std::free (p); }
 void operator delete[] (void* p, std::size_t) noexcept                { std::free (p); }
 
+// Storage that must start at zero comes from calloc (the delay lines'):
+// counted, and failed, as operator new is. glibc's own calloc is called
+// directly: looking it up with dlsym would call calloc.
+extern "C" void* __libc_calloc (std::size_t, std::size_t);
+
+extern "C" void* calloc (std::size_t count, std::size_t size)
+{
+    if (watching)
+        ++allocationCount;
+
+    if (failingSize != 0 && size != 0 && count >= failingSize / size)
+        return nullptr;
+
+    return __libc_calloc (count, size);
+}
+
 // Every blocking lock the framework or the standard library takes goes
 // through these.
 extern "C" int pthread_mutex_lock (pthread_mutex_t* m)
