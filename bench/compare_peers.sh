@@ -36,7 +36,7 @@ uri=https://quorvellin.com/plugins/tessamune
 settings="chorus_on=1 chorus_depth=5 chorus_speed=5 chorus_mix=10"
 
 peers=(calf-plugins fomp guitarix-lv2 swh-lv2 mda-lv2)
-tools=(liblilv-dev libsndfile1-dev lv2-dev pkg-config make gcc python3)
+tools=(liblilv-dev libsndfile1-dev lv2-dev pkg-config make gcc python3 lilv-utils)
 missing=()
 for p in "${peers[@]}" "${tools[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
@@ -154,3 +154,64 @@ runs = max(len(v) for v in ratio.values())
 print(f"\n× floor (ns per frame), medians over {runs} runs; machine busy fraction median "
       f"{statistics.median(busy):.2f} (about 0.5 is lv2host alone on two cores)")
 EOF
+
+# --- lilv's own benchmark ------------------------------------------------------
+# Debian's lv2bench runs each plug-in at its default settings and connects all
+# its audio outputs to one buffer (all its inputs to another). Each plug-in is
+# one lv2bench process, Tessamune and the peers in turn, round after round, at
+# blocks of 64 and 512 frames; the table gives each peer's median time as a
+# multiple of Tessamune's in the same rounds.
+rounds=${LV2BENCH_ROUNDS:-9}
+frames=${LV2BENCH_FRAMES:-4800000}
+bench_uris=("$uri")
+while IFS=$'\t' read -r label puri rest; do
+    case $label in floor|null-copy|juce-empty|tessamune-*) continue ;; esac
+    [[ " ${bench_uris[*]} " == *" $puri "* ]] || bench_uris+=("$puri")
+done < <(grep -v '^#' "$table")
+
+lv2bench_out=$build/compare_peers_lv2bench.tsv
+: > "$lv2bench_out"
+for block in 64 512; do
+    for ((round = 0; round < rounds; ++round)); do
+        for puri in "${bench_uris[@]}"; do
+            seconds=$(LV2_PATH=$bundles:/usr/lib/lv2 lv2bench -b "$block" -n "$frames" "$puri" 2>/dev/null \
+                      | awk -v u="$puri" '$2 == u { print $1 }')
+            [[ -n $seconds ]] && printf '%s\t%s\t%s\t%s\n' "$block" "$round" "$puri" "$seconds" >> "$lv2bench_out"
+        done
+    done
+done
+
+python3 - "$lv2bench_out" "$uri" "$frames" <<'EOF2'
+import collections, statistics, sys
+
+path, ours, frames = sys.argv[1], sys.argv[2], int(sys.argv[3])
+times = collections.defaultdict(dict)
+for line in open(path):
+    block, round_, uri, seconds = line.split("\t")
+    times[int(block), int(round_)][uri] = float(seconds)
+
+blocks = sorted({b for b, _ in times})
+uris = sorted({u for t in times.values() for u in t if u != ours})
+print("\nlv2bench (lilv-utils), default settings, every output on one buffer: each peer's time as a multiple "
+      "of Tessamune's in the same round (median over rounds), and ns per frame")
+print("\n| plug-in | " + " | ".join(f"block {b}" for b in blocks) + " |")
+print("|---|" + "---|" * len(blocks))
+def cell(uri, b):
+    rounds = [t for (bb, _), t in times.items() if bb == b and uri in t and ours in t]
+    if not rounds:
+        return None, "–"
+    r = statistics.median(t[uri] / t[ours] for t in rounds)
+    ns = statistics.median(t[uri] for t in rounds) / frames * 1e9
+    return r, f"{r:.2f}× ({ns:.2f})"
+print("| Tessamune | " + " | ".join(cell(ours, b)[1] for b in blocks) + " |")
+least = {}
+for uri in uris:
+    cells = [cell(uri, b) for b in blocks]
+    print(f"| {uri} | " + " | ".join(c[1] for c in cells) + " |")
+    for b, (r, _) in zip(blocks, cells):
+        if r is not None:
+            least[b] = min(least.get(b, r), r)
+for b in blocks:
+    if b in least:
+        print(f"block {b}: the cheapest peer costs {least[b]:.2f}× what Tessamune costs")
+EOF2

@@ -19,29 +19,91 @@ target_compile_definitions(Tessamune_VST3 PRIVATE
     # parameters, and ours are not discrete.
     JUCE_FORCE_LEGACY_PARAMETER_AUTOMATION_TYPE=1)
 
-# The framework's VST3 wrapper (JUCE 7.0.5) copies a channel mapping, vector
-# and all, for every input bus of every block: one allocation per block on
-# the audio thread. Its header is shadowed, for the VST3 target only, by a
-# copy that takes the mapping by reference. A framework without that line
-# is used as it is.
+# Fixes to the framework's VST3 code (JUCE 7.0.5), compiled for the VST3
+# target only from copies made at configure time, each with one text
+# replaced. Written through configure_file, which leaves an unchanged copy
+# (and what it compiles into) alone. A framework that lacks the text is used
+# as it is.
 get_target_property(_tessamune_juce_modules juce::juce_audio_plugin_client INTERFACE_JUCE_MODULE_PATH)
-set(_tessamune_vst3_common "${_tessamune_juce_modules}/juce_audio_processors/format_types/juce_VST3Common.h")
-if(EXISTS "${_tessamune_vst3_common}")
-    file(READ "${_tessamune_vst3_common}" _tessamune_text)
-    set(_tessamune_copying_line "const auto mapping = map[busIndex];")
-    string(FIND "${_tessamune_text}" "${_tessamune_copying_line}" _tessamune_at)
-    if(NOT _tessamune_at EQUAL -1)
-        string(REPLACE "${_tessamune_copying_line}" "const auto& mapping = map[busIndex];" _tessamune_text "${_tessamune_text}")
-        set(_tessamune_shadow "${CMAKE_CURRENT_BINARY_DIR}/framework-fixes")
-        # Written through configure_file, which leaves an unchanged copy (and
-        # what it compiles into) alone.
-        file(WRITE "${CMAKE_CURRENT_BINARY_DIR}/juce_VST3Common.h.in"
-             "// Generated from ${_tessamune_vst3_common}: a channel mapping taken by reference.\n${_tessamune_text}")
-        configure_file("${CMAKE_CURRENT_BINARY_DIR}/juce_VST3Common.h.in"
-                       "${_tessamune_shadow}/juce_audio_processors/format_types/juce_VST3Common.h" COPYONLY)
-        set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${_tessamune_vst3_common}")
-        target_include_directories(Tessamune_VST3 BEFORE PRIVATE "${_tessamune_shadow}")
+set(_tessamune_shadow "${CMAKE_CURRENT_BINARY_DIR}/framework-fixes")
+
+# tessamune_framework_copy(FILE RESULT [FROM TO]...): copies the framework's
+# FILE (relative to its modules) into the shadow tree with each FROM
+# replaced by its TO; RESULT is true when every FROM was found. In FROM and
+# TO, <sc> stands for a semicolon, which CMake's argument lists would split
+# at.
+function(tessamune_framework_copy file result)
+    set(original "${_tessamune_juce_modules}/${file}")
+    set(${result} FALSE PARENT_SCOPE)
+
+    if(NOT EXISTS "${original}")
+        return()
     endif()
+
+    file(READ "${original}" text)
+    set(pairs ${ARGN})
+
+    while(pairs)
+        list(POP_FRONT pairs from to)
+        string(REPLACE "<sc>" ";" from "${from}")
+        string(REPLACE "<sc>" ";" to "${to}")
+        string(FIND "${text}" "${from}" at)
+        if(at EQUAL -1)
+            return()
+        endif()
+        string(REPLACE "${from}" "${to}" text "${text}")
+    endwhile()
+
+    file(WRITE "${_tessamune_shadow}/${file}.in" "${text}")
+    configure_file("${_tessamune_shadow}/${file}.in" "${_tessamune_shadow}/${file}" COPYONLY)
+    set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${original}")
+    set(${result} TRUE PARENT_SCOPE)
+endfunction()
+
+# The wrapper copies a channel mapping, vector and all, for every input bus
+# of every block: one allocation per block on the audio thread. Its header is
+# shadowed by a copy that takes the mapping by reference.
+tessamune_framework_copy(juce_audio_processors/format_types/juce_VST3Common.h _tessamune_mapping_fixed
+    "const auto mapping = map[busIndex]<sc>" "const auto& mapping = map[busIndex]<sc>")
+if(_tessamune_mapping_fixed)
+    target_include_directories(Tessamune_VST3 BEFORE PRIVATE "${_tessamune_shadow}")
+endif()
+
+# Two fixes to the VST3 client itself, which make a host's instances come up
+# without waiting (bench/startup_bench measures them):
+#  - its message thread no longer opens the X display when it starts, which
+#    cost the first instance several milliseconds in every host, with or
+#    without a window: the first window opens it, on the message thread, where
+#    every window is made;
+#  - making a component no longer waits for a round trip to the message
+#    thread (which looks for messages once a millisecond): setting a member
+#    held under the message manager's lock went through a temporary whose end
+#    took that lock to let go of a reference that was never the last. Such a
+#    member now takes the new value by exchange, and takes the lock only to
+#    let go of a value it held.
+# The client's source and the headers it includes by relative path are
+# compiled from copies in the shadow tree; the one header the framework's
+# module header includes too is left where it is.
+set(_tessamune_client juce_audio_plugin_client)
+tessamune_framework_copy(${_tessamune_client}/utility/juce_LinuxMessageThread.h _tessamune_thread_fixed
+    "XWindowSystem::getInstance()<sc>" "")
+tessamune_framework_copy(${_tessamune_client}/VST3/juce_VST3_Wrapper.cpp _tessamune_wrapper_fixed
+    "LockedVSTComSmartPtr& operator= (const LockedVSTComSmartPtr&) = default<sc>"
+    "LockedVSTComSmartPtr& operator= (const LockedVSTComSmartPtr&) = default<sc> LockedVSTComSmartPtr& operator= (LockedVSTComSmartPtr&& other) noexcept { std::swap (ptr, other.ptr)<sc> return *this<sc> }"
+    "~LockedVSTComSmartPtr()"
+    "~LockedVSTComSmartPtr() { if (ptr.get() != nullptr) releaseUnderLock()<sc> } void releaseUnderLock()")
+tessamune_framework_copy(${_tessamune_client}/utility/juce_IncludeModuleHeaders.h _tessamune_headers_fixed
+    "#include \"juce_CreatePluginFilter.h\"" "#include <juce_audio_plugin_client/utility/juce_CreatePluginFilter.h>")
+if(_tessamune_thread_fixed AND _tessamune_wrapper_fixed AND _tessamune_headers_fixed)
+    tessamune_framework_copy(${_tessamune_client}/juce_audio_plugin_client_VST3.cpp _tessamune_client_copied)
+
+    foreach(header juce_CheckSettingMacros.h juce_IncludeSystemHeaders.h juce_WindowsHooks.h)
+        tessamune_framework_copy(${_tessamune_client}/utility/${header} _tessamune_header_copied)
+    endforeach()
+
+    set_source_files_properties("${_tessamune_juce_modules}/${_tessamune_client}/juce_audio_plugin_client_VST3.cpp"
+                                PROPERTIES HEADER_FILE_ONLY ON)
+    target_sources(Tessamune_VST3 PRIVATE "${_tessamune_shadow}/${_tessamune_client}/juce_audio_plugin_client_VST3.cpp")
 endif()
 
 # The standalone application opens its audio device in one layout, the

@@ -4,7 +4,7 @@
 # bounces with tessamune-render sample for sample.  It builds nothing.
 #
 #   scripts/check-ardour.sh --lv2 BUNDLE.lv2 --vst3 BUNDLE.vst3 --render TESSAMUNE-RENDER
-#                           [--old-lv2 BUNDLE.lv2] [--out DIR] [--only lv2|vst3|upgrade]
+#                           [--old-lv2 BUNDLE.lv2] [--out DIR] [--only lv2|vst3|upgrade|downgrade]
 #
 # Needs: apt-get install ardour sox (Debian 12: Ardour 7.3).
 # Two runs per format:
@@ -15,7 +15,9 @@
 # its default.  Both settings give output that does not depend on the
 # oscillator's phase, so the bounces can equal tessamune-render's exactly.
 # With --old-lv2, the two runs are repeated as an upgrade: the session is made
-# with the old bundle and reopened with --lv2 in its place (same URI).
+# with the old bundle and reopened with --lv2 in its place (same URI); and as
+# a downgrade: made with --lv2 and reopened with the old bundle, as a
+# musician who goes back to the last release would.
 #
 # Prints the summary of every run and a table; exit status 0 when every check
 # passed, 1 when one failed, 2 when a run could not be made.
@@ -25,7 +27,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 DAWCHECK="$ROOT/tools/daw-check/daw-check.sh"
 
 LV2="" VST3="" RENDER="" OLD_LV2="" OUT="$ROOT/build-ardour-check" ONLY=""
-usage () { sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+usage () { sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 while [ $# -gt 0 ]; do
 	case "$1" in
 		--lv2) LV2="$2"; shift 2 ;;
@@ -144,6 +146,12 @@ if [ -n "$OLD_LV2" ] && [ -n "$LV2" ] && want upgrade; then
 	mapfile -t SM < <(state_map 1)
 	daw upgrade-controls lv2 "$OLD_LV2" long controls "${SM[@]}" --reload-plugin "$LV2" -- "${LV2_CONTROLS[@]}"
 	daw upgrade-values lv2 "$OLD_LV2" short values "${SM[@]}" --reload-plugin "$LV2" -- "${LV2_VALUES[@]}"
+fi
+if [ -n "$OLD_LV2" ] && [ -n "$LV2" ] && want downgrade; then
+	# settings made with the new bundle, session reopened with the old one
+	mapfile -t SM < <(state_map 1)
+	daw downgrade-controls lv2 "$LV2" long controls "${SM[@]}" --reload-plugin "$OLD_LV2" -- "${LV2_CONTROLS[@]}"
+	daw downgrade-values lv2 "$LV2" short values "${SM[@]}" --reload-plugin "$OLD_LV2" -- "${LV2_VALUES[@]}"
 fi
 
 # ------------------------------------------------------------------ table
