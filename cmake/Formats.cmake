@@ -44,6 +44,62 @@ if(EXISTS "${_tessamune_vst3_common}")
     endif()
 endif()
 
+# The framework's VST3 wrapper (JUCE 7.0.5) keeps whatever normalised value a
+# host sets on a parameter as the value it reports back, while the parameter
+# takes the nearest legal one: a host that sets the Chorus switch to 0.32
+# reads 0.32 back, while the plug-in is off and saves and restores off. The
+# wrapper is compiled, for the VST3 target only, from a copy in which its
+# parameter holds the value the parameter takes (for a switch the step the
+# value falls in, for a knob its nearest tenth) and, when that is not what
+# the host set, tells the host to read its parameters again
+# (restartComponent with kParamValuesChanged, on the host's UI thread, where
+# hosts set these values). A framework without that line is used as it is,
+# and the host tests then fail.
+set(_tessamune_vst3_wrapper "${_tessamune_juce_modules}/juce_audio_plugin_client/VST3/juce_VST3_Wrapper.cpp")
+set(_tessamune_vst3_client "${_tessamune_juce_modules}/juce_audio_plugin_client/juce_audio_plugin_client_VST3.cpp")
+if(EXISTS "${_tessamune_vst3_wrapper}" AND EXISTS "${_tessamune_vst3_client}")
+    file(READ "${_tessamune_vst3_wrapper}" _tessamune_text)
+    set(_tessamune_clamping_line "v = jlimit (0.0, 1.0, v);")
+    string(FIND "${_tessamune_text}" "${_tessamune_clamping_line}" _tessamune_at)
+    if(_tessamune_at EQUAL -1)
+        message(WARNING "The framework's VST3 wrapper has changed: its parameters report back what a host sets")
+    else()
+        string(REPLACE "${_tessamune_clamping_line}" [=[v = jlimit (0.0, 1.0, v);
+
+            // The value the parameter takes is the one held and reported.
+            // Hosts hand legal values over as doubles, which differ from the
+            // parameter's float by far less than the tolerance.
+            const auto requested = v;
+
+            if (auto* ranged = dynamic_cast<RangedAudioParameter*> (&param))
+                v = std::isfinite (v) ? (Vst::ParamValue) ranged->convertTo0to1 (ranged->convertFrom0to1 ((float) v))
+                                      : (Vst::ParamValue) ranged->getDefaultValue();
+
+            // Told on the thread the host called on, its UI thread, as
+            // soon as the value is held.
+            const ScopeGuard tellHostWhatWasTaken { [&]
+            {
+                if (! (std::abs (v - requested) <= 1.0e-6))
+                    if (auto* handler = owner.getComponentHandler())
+                        handler->restartComponent (Vst::kParamValuesChanged);
+            } };]=] _tessamune_text "${_tessamune_text}")
+        # The copy lives elsewhere: its includes of the wrapper's neighbours
+        # go through the module path.
+        string(REGEX REPLACE "#include \"\\.\\./utility/([^\"]+)\"" "#include <juce_audio_plugin_client/utility/\\1>"
+               _tessamune_text "${_tessamune_text}")
+        set(_tessamune_wrapper_copy "${CMAKE_CURRENT_BINARY_DIR}/framework-fixes/juce_VST3_Wrapper.cpp")
+        file(WRITE "${CMAKE_CURRENT_BINARY_DIR}/juce_VST3_Wrapper.cpp.in"
+             "// Generated from ${_tessamune_vst3_wrapper}: parameters report the value they take.\n${_tessamune_text}")
+        configure_file("${CMAKE_CURRENT_BINARY_DIR}/juce_VST3_Wrapper.cpp.in" "${_tessamune_wrapper_copy}" COPYONLY)
+        set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${_tessamune_vst3_wrapper}")
+
+        # The framework's own unit holds nothing but the include of its
+        # wrapper, and only the VST3 target gets code from it.
+        set_source_files_properties("${_tessamune_vst3_client}" PROPERTIES HEADER_FILE_ONLY ON)
+        target_sources(Tessamune_VST3 PRIVATE "${_tessamune_wrapper_copy}")
+    endif()
+endif()
+
 # LV2 describes one fixed layout per bundle, and the standalone application
 # opens its audio device in one layout: both take the fixed one. Without this
 # the standalone would open its device with the processor's default layout,
