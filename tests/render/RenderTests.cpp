@@ -330,6 +330,12 @@ namespace
 
         juce::String path (const char* name) const { return dir.getChildFile (name).getFullPathName(); }
 
+        /** A symbolic link in the folder, saying target. */
+        void makeLink (const char* target, const char* name) const
+        {
+            ASSERT_EQ (::symlink (target, path (name).toRawUTF8()), 0) << name;
+        }
+
         /** The test signal as a file, as the reference sees it. */
         juce::String input (const char* name, int channels, int frames, double rate)
         {
@@ -668,6 +674,16 @@ namespace
             const auto earlier = referenceState ({ { chorusDepth, 1.0f } });
             dir.getChildFile ("state.bin").replaceWithData (earlier.getData(), earlier.getSize());
         }
+
+        /** Expects the WAV in a file to be the render of in.wav with the settings. */
+        void expectRenderOfInput (const juce::File& file, const Settings& settings)
+        {
+            const auto out = readWav (file);
+            const auto expected = reference (2, 2, 48000.0, 512, 4800, settings);
+            ASSERT_EQ (out.channels.size(), 2u);
+            for (int ch = 0; ch < 2; ++ch)
+                EXPECT_EQ (firstDifference (out.channels[(size_t) ch], expected[(size_t) ch]), -1) << "channel " << ch;
+        }
     };
 
     //==========================================================================
@@ -711,15 +727,15 @@ namespace
             ASSERT_EQ (::mkfifo (at ("pipe").c_str(), 0644), 0);
             if (::mknod (at ("null").c_str(), S_IFCHR | 0666, makedev (1, 3)) != 0)
             {
-                ASSERT_EQ (::symlink ("/dev/null", at ("null").c_str()), 0);
+                makeLink ("/dev/null", "null");
             }
             writeWav (dir.getChildFile ("final.wav"), TestSignal::make (2, 300, 44100.0), 44100.0, 16);
             ASSERT_EQ (::chmod (at ("final.wav").c_str(), 0444), 0);
-            ASSERT_EQ (::symlink ("final.wav", at ("take.wav").c_str()), 0);
-            ASSERT_EQ (::symlink ("loop.wav", at ("loop.wav").c_str()), 0);
-            ASSERT_EQ (::symlink ("missing/take.wav", at ("lost.wav").c_str()), 0);
+            makeLink ("final.wav", "take.wav");
+            makeLink ("loop.wav", "loop.wav");
+            makeLink ("missing/take.wav", "lost.wav");
             ASSERT_TRUE (dir.getChildFile ("d").createDirectory());
-            ASSERT_EQ (::symlink ("d", at ("e").c_str()), 0);
+            makeLink ("d", "e");
         }
     };
 
@@ -905,9 +921,8 @@ namespace
             GTEST_SKIP() << "needs root, to make a link that belongs to another user";
 
         ASSERT_EQ (::chmod (dir.getFullPathName().toRawUTF8(), 01777), 0);
-        const auto link = path ("planted.wav").toStdString();
-        ASSERT_EQ (::symlink ("out.wav", link.c_str()), 0);
-        ASSERT_EQ (::lchown (link.c_str(), 65534, 65534), 0);
+        makeLink ("out.wav", "planted.wav");
+        ASSERT_EQ (::lchown (path ("planted.wav").toRawUTF8(), 65534, 65534), 0);
         const auto before = listing();
 
         const auto r = run ({ path ("in.wav"), path ("planted.wav") });
@@ -1000,11 +1015,7 @@ namespace
         EXPECT_EQ (changes (before, listing()), "replaced: out.wav\nreplaced: plot.png\n");
 
         // What was replaced is the finished render.
-        const auto out = readWav (dir.getChildFile ("out.wav"));
-        const auto expected = reference (2, 2, 48000.0, 512, 4800, {});
-        ASSERT_EQ (out.channels.size(), 2u);
-        for (int ch = 0; ch < 2; ++ch)
-            EXPECT_EQ (firstDifference (out.channels[(size_t) ch], expected[(size_t) ch]), -1) << "channel " << ch;
+        expectRenderOfInput (dir.getChildFile ("out.wav"), {});
     }
 
     //==========================================================================
@@ -1050,11 +1061,7 @@ namespace
         EXPECT_EQ (changes (before, listing()), "replaced: out.wav\nreplaced: plot.png\nreplaced: state.bin\nadded: " + stale + "\n");
         EXPECT_EQ (dir.getChildFile (stale).loadFileAsString(), "the start of a render that was killed");
 
-        const auto out = readWav (dir.getChildFile ("out.wav"));
-        const auto expected = reference (2, 2, 48000.0, 512, 4800, { { chorusDepth, 4.0f } });
-        ASSERT_EQ (out.channels.size(), 2u);
-        for (int ch = 0; ch < 2; ++ch)
-            EXPECT_EQ (firstDifference (out.channels[(size_t) ch], expected[(size_t) ch]), -1) << "channel " << ch;
+        expectRenderOfInput (dir.getChildFile ("out.wav"), { { chorusDepth, 4.0f } });
 
         juce::MemoryBlock state;
         ASSERT_TRUE (dir.getChildFile ("state.bin").loadFileAsData (state));
@@ -1076,12 +1083,12 @@ namespace
         ASSERT_TRUE (dir.getChildFile ("takes").createDirectory());
         writeWav (dir.getChildFile ("takes/final.wav"), TestSignal::make (2, 300, 44100.0), 44100.0, 16);
         ASSERT_EQ (::chmod (at ("takes/final.wav").c_str(), 0640), 0);
-        ASSERT_EQ (::symlink ("takes/final.wav", at ("take.wav").c_str()), 0);
-        ASSERT_EQ (::symlink ("take.wav", at ("latest.wav").c_str()), 0);
-        ASSERT_EQ (::symlink ("takes/sketch.png", at ("sketch.png").c_str()), 0);
+        makeLink ("takes/final.wav", "take.wav");
+        makeLink ("take.wav", "latest.wav");
+        makeLink ("takes/sketch.png", "sketch.png");
         ASSERT_TRUE (dir.getChildFile ("deep/inner").createDirectory());
-        ASSERT_EQ (::symlink ("deep/inner", at ("inner").c_str()), 0);
-        ASSERT_EQ (::symlink ("../state.bin", at ("deep/inner/state.bin").c_str()), 0);
+        makeLink ("deep/inner", "inner");
+        makeLink ("../state.bin", "deep/inner/state.bin");
         const auto before = listing();
 
         const auto r = run ({ path ("in.wav"), path ("latest.wav"), "--quiet", "--depth", "4", "--plot", path ("sketch.png"),
@@ -1094,11 +1101,7 @@ namespace
         ASSERT_EQ (::stat (at ("takes/final.wav").c_str(), &info), 0);
         EXPECT_EQ (info.st_mode & 07777, 0640u);
 
-        const auto out = readWav (dir.getChildFile ("takes/final.wav"));
-        const auto expected = reference (2, 2, 48000.0, 512, 4800, { { chorusDepth, 4.0f } });
-        ASSERT_EQ (out.channels.size(), 2u);
-        for (int ch = 0; ch < 2; ++ch)
-            EXPECT_EQ (firstDifference (out.channels[(size_t) ch], expected[(size_t) ch]), -1) << "channel " << ch;
+        expectRenderOfInput (dir.getChildFile ("takes/final.wav"), { { chorusDepth, 4.0f } });
 
         juce::MemoryBlock state;
         ASSERT_TRUE (dir.getChildFile ("deep/state.bin").loadFileAsData (state));
