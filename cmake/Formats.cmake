@@ -66,17 +66,17 @@ if(EXISTS "${_tessamune_vst3_wrapper}" AND EXISTS "${_tessamune_vst3_client}")
     else()
         string(REPLACE "${_tessamune_clamping_line}" [=[v = jlimit (0.0, 1.0, v);
 
-            // The value the parameter takes is the one held and reported.
-            // Hosts hand legal values over as doubles, which differ from the
-            // parameter's float by far less than the tolerance.
+            // The parameter holds the value it takes, which is what the host
+            // reads back and the plug-in saves. A host that set another is
+            // told to read the parameters again, on the thread it called on
+            // (its UI thread). Legal values come as doubles, which differ
+            // from the parameter's float by far less than the tolerance.
             const auto requested = v;
 
             if (auto* ranged = dynamic_cast<RangedAudioParameter*> (&param))
                 v = std::isfinite (v) ? (Vst::ParamValue) ranged->convertTo0to1 (ranged->convertFrom0to1 ((float) v))
                                       : (Vst::ParamValue) ranged->getDefaultValue();
 
-            // Told on the thread the host called on, its UI thread, as
-            // soon as the value is held.
             const ScopeGuard tellHostWhatWasTaken { [&]
             {
                 if (! (std::abs (v - requested) <= 1.0e-6))
