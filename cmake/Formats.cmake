@@ -31,7 +31,7 @@ set(_tessamune_shadow "${CMAKE_CURRENT_BINARY_DIR}/framework-fixes")
 # FILE (relative to its modules) into the shadow tree with each FROM
 # replaced by its TO; RESULT is true when every FROM was found. In FROM and
 # TO, <sc> stands for a semicolon, which CMake's argument lists would split
-# at.
+# at; a TO of @FILE is that file's text (cmake/framework-fixes/).
 function(tessamune_framework_copy file result)
     set(original "${_tessamune_juce_modules}/${file}")
     set(${result} FALSE PARENT_SCOPE)
@@ -46,7 +46,14 @@ function(tessamune_framework_copy file result)
     while(pairs)
         list(POP_FRONT pairs from to)
         string(REPLACE "<sc>" ";" from "${from}")
-        string(REPLACE "<sc>" ";" to "${to}")
+        if(to MATCHES "^@")
+            string(SUBSTRING "${to}" 1 -1 to)
+            set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${to}")
+            file(READ "${to}" to)
+            string(STRIP "${to}" to)
+        else()
+            string(REPLACE "<sc>" ";" to "${to}")
+        endif()
         string(FIND "${text}" "${from}" at)
         if(at EQUAL -1)
             return()
@@ -69,8 +76,19 @@ if(_tessamune_mapping_fixed)
     target_include_directories(Tessamune_VST3 BEFORE PRIVATE "${_tessamune_shadow}")
 endif()
 
-# Two fixes to the VST3 client itself, which make a host's instances come up
-# without waiting (bench/startup_bench measures them):
+# Three fixes to the VST3 client itself. The first makes what a host reads
+# back of a parameter the value the plug-in takes and saves:
+#  - the wrapper kept whatever normalised value a host set on a parameter as
+#    the value it reports back, while the parameter takes the nearest legal
+#    one: a host that sets the Chorus switch to 0.32 read 0.32 back, while
+#    the plug-in is off and saves and restores off. The wrapper's parameter
+#    now holds the value the parameter takes (for a switch the step the
+#    value falls in, for a knob its nearest tenth) and, when that is not what
+#    the host set, tells the host to read its parameters again
+#    (restartComponent with kParamValuesChanged, on the host's UI thread,
+#    where hosts set these values).
+# The other two make a host's instances come up without waiting
+# (bench/startup_bench measures them):
 #  - its message thread no longer opens the X display when it starts, which
 #    cost the first instance several milliseconds in every host, with or
 #    without a window: the first window opens it, on the message thread, where
@@ -91,10 +109,14 @@ tessamune_framework_copy(${_tessamune_client}/VST3/juce_VST3_Wrapper.cpp _tessam
     "LockedVSTComSmartPtr& operator= (const LockedVSTComSmartPtr&) = default<sc>"
     "LockedVSTComSmartPtr& operator= (const LockedVSTComSmartPtr&) = default<sc> LockedVSTComSmartPtr& operator= (LockedVSTComSmartPtr&& other) noexcept { std::swap (ptr, other.ptr)<sc> return *this<sc> }"
     "~LockedVSTComSmartPtr()"
-    "~LockedVSTComSmartPtr() { if (ptr.get() != nullptr) releaseUnderLock()<sc> } void releaseUnderLock()")
+    "~LockedVSTComSmartPtr() { if (ptr.get() != nullptr) releaseUnderLock()<sc> } void releaseUnderLock()"
+    "v = jlimit (0.0, 1.0, v)<sc>" "@${PROJECT_SOURCE_DIR}/cmake/framework-fixes/vst3-parameter-value.inc")
 tessamune_framework_copy(${_tessamune_client}/utility/juce_IncludeModuleHeaders.h _tessamune_headers_fixed
     "#include \"juce_CreatePluginFilter.h\"" "#include <juce_audio_plugin_client/utility/juce_CreatePluginFilter.h>")
-if(_tessamune_thread_fixed AND _tessamune_wrapper_fixed AND _tessamune_headers_fixed)
+if(NOT (_tessamune_thread_fixed AND _tessamune_wrapper_fixed AND _tessamune_headers_fixed))
+    # The host tests then fail on what a parameter reads back.
+    message(WARNING "The framework's VST3 client has changed: it is used as it is")
+else()
     tessamune_framework_copy(${_tessamune_client}/juce_audio_plugin_client_VST3.cpp _tessamune_client_copied)
 
     foreach(header juce_CheckSettingMacros.h juce_IncludeSystemHeaders.h juce_WindowsHooks.h)

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 using Hosting::Format;
 
 namespace
@@ -145,4 +147,70 @@ TEST (Lv2Parameters, FiveControlPortsAndTheEnabledPort)
     EXPECT_EQ (bypass->getDefaultValue(), 0.0f);
     EXPECT_EQ (bypass->getValue(), 0.0f);
     EXPECT_TRUE (bypass->isDiscrete());
+}
+
+namespace
+{
+    // A value a host sets, and the value the parameter takes for it: for a
+    // switch the step the value falls in (off below one half), for a knob
+    // its nearest tenth.
+    struct Taken { const char* id; float set; float taken; };
+
+    const Taken inBetweenValues[] {
+        { "chorus_on", 0.32f, 0.0f }, { "chorus_on", 0.5f, 1.0f }, { "chorus_on", 0.49f, 0.0f }, { "chorus_on", 0.9f, 1.0f },
+        { "stereo_proc", 0.436f, 0.0f }, { "stereo_proc", 0.51f, 1.0f },
+        { "chorus_depth", 0.372f, 0.37f }, { "chorus_speed", 0.0049f, 0.0f }, { "chorus_mix", 0.996f, 1.0f },
+    };
+}
+
+// What a host reads back from a parameter is what the plug-in applies and
+// saves: set, read, save, restore and read again give one value. Set on the
+// host's UI thread, the value reads back at once; set on another thread, as
+// hosts automate, it reaches the plug-in with the host's next hand-over (here
+// the one before it saves the state), and from then on reads back so.
+TEST (Vst3Parameters, AValueReadsBackAsTheParameterTakesItAndSavesIt)
+{
+    auto instance = Hosting::load (Format::vst3);
+    ASSERT_NE (instance, nullptr);
+    instance->setBusesLayout (TestSignal::layoutFor (2, 2));
+    instance->prepareToPlay (48000.0, 512);
+
+    auto restored = Hosting::load (Format::vst3);
+    ASSERT_NE (restored, nullptr);
+
+    for (const bool onAnotherThread : { false, true })
+    {
+        for (const auto& c : inBetweenValues)
+        {
+            SCOPED_TRACE (juce::String (c.id) + " set to " + juce::String (c.set) + (onAnotherThread ? " on another thread" : ""));
+            const auto index = Hosting::indexOf (*instance, Format::vst3, c.id);
+            ASSERT_GE (index, 0);
+            auto* p = instance->getParameters()[index];
+
+            // From elsewhere first, so that every case changes the value.
+            p->setValue (c.taken < 0.5f ? 1.0f : 0.0f);
+
+            if (onAnotherThread)
+                std::thread ([&] { p->setValue (c.set); }).join();
+            else
+                p->setValue (c.set);
+
+            if (! onAnotherThread)
+                EXPECT_FLOAT_EQ (p->getValue(), c.taken) << "read back at once";
+
+            juce::MemoryBlock state;
+            instance->getStateInformation (state);
+            EXPECT_FLOAT_EQ (p->getValue(), c.taken) << "read back";
+
+            // The plug-in processes the value it reports, and saves it.
+            Hosting::runOneBlock (*instance);
+            EXPECT_FLOAT_EQ (p->getValue(), c.taken) << "read back after a block";
+
+            restored->setStateInformation (state.getData(), (int) state.getSize());
+            EXPECT_FLOAT_EQ (restored->getParameters()[index]->getValue(), c.taken) << "restored";
+
+            instance->setStateInformation (state.getData(), (int) state.getSize());
+            EXPECT_FLOAT_EQ (p->getValue(), c.taken) << "restored into the same instance";
+        }
+    }
 }

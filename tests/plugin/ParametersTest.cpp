@@ -180,3 +180,46 @@ TEST (Parameters, AnythingAHostSendsEndsAtALegalValue)
         EXPECT_LE (h.processor.engine.mix.load(), 0.75f);
     }
 }
+
+// A value a host sets reads back at once as the value the parameter takes,
+// which is what the processor applies, shows as text and saves: a switch
+// takes the step the value falls in (off below one half), a knob its
+// nearest tenth. Saved and restored into another processor, it reads back
+// the same.
+TEST (Parameters, AValueReadsBackAsTakenAppliedAndSaved)
+{
+    struct Case { const char* id; float set; float taken; const char* text; };
+    const Case cases[] = {
+        { "chorus_on", 0.32f, 0.0f, "Off" }, { "chorus_on", 0.49f, 0.0f, "Off" }, { "chorus_on", 0.5f, 1.0f, "On" },
+        { "stereo_proc", 0.436f, 0.0f, "Mono" }, { "stereo_proc", 0.999f, 1.0f, "Stereo" },
+        { "chorus_depth", 0.372f, 0.37f, "3.7" }, { "chorus_speed", 0.376f, 0.38f, "3.8" }, { "chorus_mix", 0.0049f, 0.0f, "0.0" },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (juce::String (c.id) + " set to " + juce::String (c.set));
+        ProcessorHarness h;
+        h.prepare();
+        auto& p = h.parameter (c.id);
+        p.setValueNotifyingHost (c.set);
+
+        EXPECT_FLOAT_EQ (p.getValue(), c.taken);
+        EXPECT_EQ (p.getCurrentValueAsText(), c.text);
+        EXPECT_EQ (h.raw (c.id), p.convertFrom0to1 (c.taken));
+
+        // A knob's engine value is the one for the value taken.
+        const auto plain = (double) p.convertFrom0to1 (c.taken);
+        const juce::String id (c.id);
+        if (id == "chorus_depth") { EXPECT_EQ (h.processor.engine.depthPercent.load(), (float) plain * 10.0f); }
+        if (id == "chorus_speed") { EXPECT_EQ (h.processor.engine.speedHz.load(), (float) (plain * 0.498 + 0.02)); }
+        if (id == "chorus_mix")   { EXPECT_EQ (h.processor.engine.mix.load(), (float) (plain * 0.075)); }
+
+        juce::MemoryBlock state;
+        h.processor.getStateInformation (state);
+
+        ProcessorHarness other;
+        other.processor.setStateInformation (state.getData(), (int) state.getSize());
+        EXPECT_EQ (other.parameter (c.id).getValue(), p.getValue());
+        EXPECT_EQ (other.raw (c.id), h.raw (c.id));
+    }
+}

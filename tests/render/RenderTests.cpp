@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -23,6 +24,7 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -317,11 +319,22 @@ namespace
             dir = juce::File::getSpecialLocation (juce::File::tempDirectory)
                       .getNonexistentChildFile ("tessamune-render-test-" + juce::String ((int) ::getpid()), "");
             ASSERT_TRUE (dir.createDirectory());
+
+            // As the system names it, so that paths in messages compare.
+            char real[PATH_MAX];
+            ASSERT_NE (::realpath (dir.getFullPathName().toRawUTF8(), real), nullptr);
+            dir = juce::File (juce::String::fromUTF8 (real));
         }
 
         void TearDown() override { dir.deleteRecursively(); }
 
         juce::String path (const char* name) const { return dir.getChildFile (name).getFullPathName(); }
+
+        /** A symbolic link in the folder, saying target. */
+        void makeLink (const char* target, const char* name) const
+        {
+            ASSERT_EQ (::symlink (target, path (name).toRawUTF8()), 0) << name;
+        }
 
         /** The test signal as a file, as the reference sees it. */
         juce::String input (const char* name, int channels, int frames, double rate)
@@ -335,23 +348,37 @@ namespace
         {
             std::string contents;
             ino_t inode = 0;
+            mode_t mode = 0;
+            uid_t owner = 0;
 
-            bool operator== (const Entry& other) const { return contents == other.contents && inode == other.inode; }
+            bool operator== (const Entry& other) const
+            {
+                return contents == other.contents && inode == other.inode && mode == other.mode && owner == other.owner;
+            }
         };
 
         std::map<juce::String, Entry> listing() const
         {
             std::map<juce::String, Entry> files;
 
-            for (const auto& entry : juce::RangedDirectoryIterator (dir, true, "*", juce::File::findFilesAndDirectories))
+            for (const auto& entry : juce::RangedDirectoryIterator (dir, true, "*", juce::File::findFilesAndDirectories,
+                                                                    juce::File::FollowSymlinks::no))
             {
                 const auto file = entry.getFile();
                 auto& e = files[file.getRelativePathFrom (dir)];
                 struct stat info {};
                 if (::lstat (file.getFullPathName().toRawUTF8(), &info) == 0)
                     e.inode = info.st_ino;
+                e.mode = info.st_mode;
+                e.owner = info.st_uid;
+
+                // A link: what it says; anything but a file (a pipe, which
+                // would wait for a writer, a device) is known by its inode.
                 juce::MemoryBlock data;
-                if (file.existsAsFile() && file.loadFileAsData (data) && data.getSize() > 0)
+                char link[4096];
+                if (S_ISLNK (info.st_mode))
+                    e.contents = "-> " + std::string (link, (size_t) std::max<ssize_t> (0, ::readlink (file.getFullPathName().toRawUTF8(), link, sizeof (link))));
+                else if (S_ISREG (info.st_mode) && file.loadFileAsData (data) && data.getSize() > 0)
                     e.contents.assign (static_cast<const char*> (data.getData()), data.getSize());
             }
 
@@ -647,6 +674,16 @@ namespace
             const auto earlier = referenceState ({ { chorusDepth, 1.0f } });
             dir.getChildFile ("state.bin").replaceWithData (earlier.getData(), earlier.getSize());
         }
+
+        /** Expects the WAV in a file to be the render of in.wav with the settings. */
+        void expectRenderOfInput (const juce::File& file, const Settings& settings)
+        {
+            const auto out = readWav (file);
+            const auto expected = reference (2, 2, 48000.0, 512, 4800, settings);
+            ASSERT_EQ (out.channels.size(), 2u);
+            for (int ch = 0; ch < 2; ++ch)
+                EXPECT_EQ (firstDifference (out.channels[(size_t) ch], expected[(size_t) ch]), -1) << "channel " << ch;
+        }
     };
 
     //==========================================================================
@@ -657,7 +694,7 @@ namespace
         const char* name;
         std::vector<juce::String> args;   // "@" stands for the test's folder
         int status;                       // 2: a mistake on the command line, 1: the run failed
-        const char* message;
+        const char* message;              // "@" stands for the test's folder
         rlim_t fileSizeLimit = 0;         // bytes, or 0 for none
         bool ignoreFileSizeSignal = false;
     };
@@ -680,6 +717,25 @@ namespace
             auto state = referenceState ({ { chorusDepth, 5.0f } });
             state.setSize (state.getSize() / 2);
             dir.getChildFile ("damaged.bin").replaceWithData (state.getData(), state.getSize());
+
+            // What an output may name besides a file: a pipe, a device (made
+            // here where the system lets us, else a link to the system's
+            // /dev/null), a file made read-only and a link to one, a link
+            // that leads to itself, a link into a folder that does not
+            // exist, and a folder reached through a link.
+            const auto at = [this] (const char* name) { return path (name).toStdString(); };
+            ASSERT_EQ (::mkfifo (at ("pipe").c_str(), 0644), 0);
+            if (::mknod (at ("null").c_str(), S_IFCHR | 0666, makedev (1, 3)) != 0)
+            {
+                makeLink ("/dev/null", "null");
+            }
+            writeWav (dir.getChildFile ("final.wav"), TestSignal::make (2, 300, 44100.0), 44100.0, 16);
+            ASSERT_EQ (::chmod (at ("final.wav").c_str(), 0444), 0);
+            makeLink ("final.wav", "take.wav");
+            makeLink ("loop.wav", "loop.wav");
+            makeLink ("missing/take.wav", "lost.wav");
+            ASSERT_TRUE (dir.getChildFile ("d").createDirectory());
+            makeLink ("d", "e");
         }
     };
 
@@ -695,7 +751,7 @@ namespace
 
         EXPECT_TRUE (exitedWith (r, c.status));
         EXPECT_TRUE (r.output.startsWith ("tessamune-render: ")) << r.output;
-        EXPECT_TRUE (r.output.contains (c.message)) << r.output;
+        EXPECT_TRUE (r.output.contains (juce::String (c.message).replace ("@", dir.getFullPathName()))) << r.output;
         EXPECT_EQ (r.output.trimEnd().indexOfChar ('\n'), -1) << r.output;
         EXPECT_EQ (changes (before, listing()), "");
     }
@@ -739,6 +795,18 @@ namespace
                       "damaged" },
             BadCase { "PlotFolderMissing", { "@/in.wav", "@/out.wav", "--plot", "@/missing/plot.png" }, 1, "does not exist" },
             BadCase { "MonoOutFromStereo", { "@/in.wav", "@/out.wav", "--mono-out" }, 1, "--mono-out needs a mono input" },
+
+            // Outputs that are not files to replace, or not to be replaced.
+            BadCase { "OutputIsAPipe", { "@/in.wav", "@/pipe" }, 1, "is a named pipe, not a file" },
+            BadCase { "OutputIsADevice", { "@/in.wav", "@/null" }, 1, "is a device, not a file" },
+            BadCase { "OutputIsReadOnly", { "@/in.wav", "@/final.wav" }, 1, "the output \"@/final.wav\" is not writable" },
+            BadCase { "PlotLinksToAReadOnlyFile", { "@/in.wav", "@/out.wav", "--plot", "@/take.wav" }, 1,
+                      "the plot \"@/take.wav\" (a link to \"@/final.wav\") is not writable" },
+            BadCase { "OutputLinkLeadsToItself", { "@/in.wav", "@/loop.wav" }, 1, "leads through too many symbolic links" },
+            BadCase { "OutputLinksIntoAMissingFolder", { "@/in.wav", "@/lost.wav" }, 1,
+                      "the folder for the output \"@/lost.wav\" (a link to \"@/missing/take.wav\") does not exist" },
+            BadCase { "TwoOutputsOneNewFileThroughALinkedFolder", { "@/in.wav", "@/d/new.wav", "--save-state", "@/e/new.wav" }, 1,
+                      "the saved state and the output are the same file" },
 
             // Failing while rendering: the demo's 4 MB of WAV meet a 1 MB
             // limit a quarter of the way through (with the signal that the
@@ -826,6 +894,44 @@ namespace
         EXPECT_EQ (changes (before, listing()), "");
     }
 
+    // A file the user may not write is kept, as cp keeps it, although the
+    // folder would let the renderer put another in its place.
+    TEST_F (OldOutputs, AFileTheUserMayNotWriteIsRefusedBeforeRendering)
+    {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root, to run the renderer as another user";
+
+        ASSERT_EQ (::chmod (dir.getFullPathName().toRawUTF8(), 0777), 0);
+        const auto before = listing();
+
+        const auto r = run ({ path ("in.wav"), path ("out.wav") }, asUser (65534, 65534));
+
+        EXPECT_TRUE (exitedWith (r, 1));
+        EXPECT_TRUE (r.output.contains ("the output \"" + path ("out.wav") + "\" is not writable")) << r.output;
+        EXPECT_EQ (changes (before, listing()), "");
+    }
+
+    // In a folder that everybody may write to and only owners may delete
+    // from, such as /tmp, a link that another user put there is not
+    // followed (the system's own rule): nobody can lead a run, root's
+    // included, into somebody else's files.
+    TEST_F (OldOutputs, ALinkAnotherUserPutInASharedFolderIsNotFollowed)
+    {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root, to make a link that belongs to another user";
+
+        ASSERT_EQ (::chmod (dir.getFullPathName().toRawUTF8(), 01777), 0);
+        makeLink ("out.wav", "planted.wav");
+        ASSERT_EQ (::lchown (path ("planted.wav").toRawUTF8(), 65534, 65534), 0);
+        const auto before = listing();
+
+        const auto r = run ({ path ("in.wav"), path ("planted.wav") });
+
+        EXPECT_TRUE (exitedWith (r, 1));
+        EXPECT_TRUE (r.output.contains ("is a link that another user put in")) << r.output;
+        EXPECT_EQ (changes (before, listing()), "");
+    }
+
     /** Marks a file immutable while it lives, where the user's rights and
         the file system allow it: then nobody, root included, can replace
         it. */
@@ -909,11 +1015,7 @@ namespace
         EXPECT_EQ (changes (before, listing()), "replaced: out.wav\nreplaced: plot.png\n");
 
         // What was replaced is the finished render.
-        const auto out = readWav (dir.getChildFile ("out.wav"));
-        const auto expected = reference (2, 2, 48000.0, 512, 4800, {});
-        ASSERT_EQ (out.channels.size(), 2u);
-        for (int ch = 0; ch < 2; ++ch)
-            EXPECT_EQ (firstDifference (out.channels[(size_t) ch], expected[(size_t) ch]), -1) << "channel " << ch;
+        expectRenderOfInput (dir.getChildFile ("out.wav"), {});
     }
 
     //==========================================================================
@@ -959,11 +1061,7 @@ namespace
         EXPECT_EQ (changes (before, listing()), "replaced: out.wav\nreplaced: plot.png\nreplaced: state.bin\nadded: " + stale + "\n");
         EXPECT_EQ (dir.getChildFile (stale).loadFileAsString(), "the start of a render that was killed");
 
-        const auto out = readWav (dir.getChildFile ("out.wav"));
-        const auto expected = reference (2, 2, 48000.0, 512, 4800, { { chorusDepth, 4.0f } });
-        ASSERT_EQ (out.channels.size(), 2u);
-        for (int ch = 0; ch < 2; ++ch)
-            EXPECT_EQ (firstDifference (out.channels[(size_t) ch], expected[(size_t) ch]), -1) << "channel " << ch;
+        expectRenderOfInput (dir.getChildFile ("out.wav"), { { chorusDepth, 4.0f } });
 
         juce::MemoryBlock state;
         ASSERT_TRUE (dir.getChildFile ("state.bin").loadFileAsData (state));
@@ -972,6 +1070,70 @@ namespace
         const auto image = juce::ImageFileFormat::loadFrom (dir.getChildFile ("plot.png"));
         EXPECT_EQ (image.getWidth(), 1200);
         EXPECT_EQ (image.getHeight(), 800);
+    }
+
+    // An output that is a symbolic link is written where the link leads, and
+    // the link stays: through a chain of two links, a link to a file not yet
+    // made, and a relative link in a folder reached through another link,
+    // which leads on from where that folder really is. The file replaced
+    // keeps its permissions.
+    TEST_F (OldOutputs, LinksAreWrittenThroughAndKept)
+    {
+        const auto at = [this] (const char* name) { return path (name).toStdString(); };
+        ASSERT_TRUE (dir.getChildFile ("takes").createDirectory());
+        writeWav (dir.getChildFile ("takes/final.wav"), TestSignal::make (2, 300, 44100.0), 44100.0, 16);
+        ASSERT_EQ (::chmod (at ("takes/final.wav").c_str(), 0640), 0);
+        makeLink ("takes/final.wav", "take.wav");
+        makeLink ("take.wav", "latest.wav");
+        makeLink ("takes/sketch.png", "sketch.png");
+        ASSERT_TRUE (dir.getChildFile ("deep/inner").createDirectory());
+        makeLink ("deep/inner", "inner");
+        makeLink ("../state.bin", "deep/inner/state.bin");
+        const auto before = listing();
+
+        const auto r = run ({ path ("in.wav"), path ("latest.wav"), "--quiet", "--depth", "4", "--plot", path ("sketch.png"),
+                              "--save-state", path ("inner/state.bin") });
+        ASSERT_TRUE (exitedWith (r, 0));
+
+        EXPECT_EQ (changes (before, listing()), "replaced: takes/final.wav\nadded: deep/state.bin\nadded: takes/sketch.png\n");
+
+        struct stat info {};
+        ASSERT_EQ (::stat (at ("takes/final.wav").c_str(), &info), 0);
+        EXPECT_EQ (info.st_mode & 07777, 0640u);
+
+        expectRenderOfInput (dir.getChildFile ("takes/final.wav"), { { chorusDepth, 4.0f } });
+
+        juce::MemoryBlock state;
+        ASSERT_TRUE (dir.getChildFile ("deep/state.bin").loadFileAsData (state));
+        EXPECT_EQ (state, referenceState ({ { chorusDepth, 4.0f } }));
+        EXPECT_TRUE (juce::ImageFileFormat::loadFrom (dir.getChildFile ("takes/sketch.png")).isValid());
+    }
+
+    // A file put in the place of another keeps the old one's permissions,
+    // and (where the user may give it) its owner.
+    TEST_F (OldOutputs, AReplacedFileKeepsItsPermissionsAndOwner)
+    {
+        const auto out = path ("out.wav").toStdString(), state = path ("state.bin").toStdString();
+        ASSERT_EQ (::chmod (out.c_str(), 0604), 0);
+        const bool root = ::geteuid() == 0;
+        if (root)
+        {
+            ASSERT_EQ (::chown (state.c_str(), 65534, 65534), 0);
+        }
+
+        const auto r = run ({ path ("in.wav"), path ("out.wav"), "--quiet", "--save-state", path ("state.bin") });
+        ASSERT_TRUE (exitedWith (r, 0));
+
+        struct stat info {};
+        ASSERT_EQ (::stat (out.c_str(), &info), 0);
+        EXPECT_EQ (info.st_mode & 07777, 0604u);
+
+        if (root)
+        {
+            ASSERT_EQ (::stat (state.c_str(), &info), 0);
+            EXPECT_EQ (info.st_uid, 65534u);
+            EXPECT_EQ (info.st_gid, 65534u);
+        }
     }
 
     // After "--" every argument is a file name, even one that starts with a dash.

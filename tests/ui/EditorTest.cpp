@@ -261,6 +261,32 @@ TEST_F (EditorTest, HostChangesMoveTheControls)
     }
 }
 
+// A host value between two steps shows as the value the parameter takes:
+// a switch the step it falls in, a knob its nearest tenth.
+TEST_F (EditorTest, HostValuesBetweenStepsShowTheValueTaken)
+{
+    struct Case { const char* id; const char* controlName; float normalised; float plain; int frame; };
+    const Case cases[] =
+    {
+        { "chorus_on",    "chorus_led",    0.32f,  0.0f,  0 },
+        { "stereo_proc",  "toggle_stereo", 0.436f, 0.0f,  0 },
+        { "chorus_depth", "depth",         0.372f, 3.7f, 23 },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (std::string (c.id) + " = " + std::to_string (c.normalised));
+        parameter (c.id).setValueNotifyingHost (c.normalised);
+
+        if (control (c.controlName).isKnob)
+            EXPECT_NEAR (knob (c.controlName).getValue(), c.plain, 1.0e-6);
+        else
+            EXPECT_EQ (toggle (c.controlName).getToggleState(), c.plain >= 0.5f);
+
+        EXPECT_TRUE (shows (c.controlName, c.frame));
+    }
+}
+
 TEST_F (EditorTest, KnobDragsReachTheirParametersInOneGesture)
 {
     for (auto name : { "depth", "speed", "mix" })

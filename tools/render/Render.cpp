@@ -8,6 +8,8 @@
 #include "plugin/Processor.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -46,25 +48,206 @@ namespace render
 
         juce::String errorText (int error) { return juce::String (std::strerror (error)); }
 
-        /** Two paths that name the same file (also through links), or the
-            same path when the files do not exist yet. */
-        bool samePath (const juce::File& a, const juce::File& b)
+        /**
+            The file an output is written to. A path that ends in symbolic
+            links names the file they lead to: that file is written (or
+            created), and the links stay as they are. The folder is the one
+            the system reaches, every link on the way resolved, so two
+            outputs are the same file exactly when they come to the same
+            folder (its device and inode) and the same name in it, whatever
+            links their paths take.
+        */
+        struct OutputTarget
         {
-            struct stat sa {}, sb {};
+            juce::String given;         // as on the command line
+            const char* what = "";      // "output", "plot", "saved state"
+            std::string folder, name;   // where it is written
+            dev_t folderDevice = 0;
+            ino_t folderInode = 0;
+            bool throughLink = false;   // the path ends in a link
+            std::string leadsTo;        // where the links lead, as far as followed
+            bool exists = false;
+            struct stat info {};        // the existing file's
 
-            if (::stat (a.getFullPathName().toRawUTF8(), &sa) == 0 && ::stat (b.getFullPathName().toRawUTF8(), &sb) == 0)
-                return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+            std::string path() const { return (folder == "/" ? "" : folder) + "/" + name; }
 
-            return a == b;
+            /** The path as given, for messages; a link also names the file it leads to. */
+            juce::String shown (const juce::String& text) const
+            {
+                return quoted (text) + (throughLink ? " (a link to " + quoted (juce::String (leadsTo)) + ")" : juce::String());
+            }
+
+            juce::String shown() const { return shown (given); }
+
+            bool isSameFileAs (const OutputTarget& other) const
+            {
+                if (exists && other.exists)
+                    return info.st_dev == other.info.st_dev && info.st_ino == other.info.st_ino;
+
+                return folderDevice == other.folderDevice && folderInode == other.folderInode && name == other.name;
+            }
+
+            /** Whether an existing file (an input) is this one. */
+            bool isFile (const juce::String& otherPath) const
+            {
+                struct stat other {};
+                const auto file = juce::File::getCurrentWorkingDirectory().getChildFile (otherPath);
+                return exists && ::stat (file.getFullPathName().toRawUTF8(), &other) == 0
+                       && other.st_dev == info.st_dev && other.st_ino == info.st_ino;
+            }
+        };
+
+        /** Follows the links that a path ends in, as the system would, up to
+            its limit of 40; fails with a message for a path that leads
+            nowhere a file could be written. */
+        OutputTarget resolveOutput (const juce::String& given, const char* what)
+        {
+            OutputTarget t;
+            t.given = given;
+            t.what = what;
+
+            const auto describe = [&t] { return juce::String ("the ") + t.what + " " + t.shown(); };
+
+            // Kept as text, not normalised: ".." after a linked folder leads
+            // where the system says, which only the system can tell.
+            auto path = given.toStdString();
+            if (path.empty() || path.front() != '/')
+                path = juce::File::getCurrentWorkingDirectory().getFullPathName().toStdString() + "/" + path;
+
+            const auto start = path;
+
+            for (int links = 0;; ++links)
+            {
+                t.leadsTo = path;
+                const auto slash = path.find_last_of ('/');
+                const auto folderText = slash == 0 ? std::string ("/") : path.substr (0, slash);
+                t.name = path.substr (slash + 1);
+
+                std::unique_ptr<char, decltype (&std::free)> real (::realpath (folderText.c_str(), nullptr), std::free);
+
+                if (real == nullptr)
+                {
+                    const auto error = errno;
+
+                    if (error == ENOENT)
+                        fail ("the folder for " + describe() + " does not exist");
+
+                    if (error == ENOTDIR)
+                        fail (describe() + " is inside " + quoted (juce::String (folderText)) + ", which is not a folder");
+
+                    fail ("cannot reach the folder for " + describe() + ": " + errorText (error));
+                }
+
+                t.folder = real.get();
+                struct stat folderInfo {};
+
+                if (::stat (t.folder.c_str(), &folderInfo) != 0)
+                    fail ("cannot reach the folder for " + describe() + ": " + errorText (errno));
+
+                if (! S_ISDIR (folderInfo.st_mode))
+                    fail (describe() + " is inside " + quoted (juce::String (folderText)) + ", which is not a folder");
+
+                t.folderDevice = folderInfo.st_dev;
+                t.folderInode = folderInfo.st_ino;
+
+                // A path that ends in "/", "." or "..": what it names is a folder.
+                if (t.name.empty() || t.name == "." || t.name == "..")
+                    fail (describe() + " is a folder");
+
+                if (::lstat (t.path().c_str(), &t.info) != 0)
+                {
+                    if (errno != ENOENT)
+                        fail ("cannot reach " + describe() + ": " + errorText (errno));
+
+                    // A new file; unless the system's own links (such as
+                    // /dev/stdout, through /proc) reach a pipe or a device
+                    // that has no name to follow to.
+                    t.leadsTo = t.path();
+                    t.exists = t.throughLink && ::stat (start.c_str(), &t.info) == 0;
+                    return t;
+                }
+
+                if (! S_ISLNK (t.info.st_mode))
+                {
+                    t.leadsTo = t.path();
+                    t.exists = true;
+                    return t;
+                }
+
+                if (links == 40)
+                    fail (describe() + " leads through too many symbolic links");
+
+                // The system's own rule for links in a folder that everybody
+                // may write to and only owners may delete from (such as
+                // /tmp): a link that another user put there is not followed,
+                // so that nobody can lead a run into somebody else's files.
+                const bool sharedFolder = (folderInfo.st_mode & S_ISVTX) != 0 && (folderInfo.st_mode & S_IWOTH) != 0;
+
+                if (sharedFolder && t.info.st_uid != ::geteuid() && t.info.st_uid != folderInfo.st_uid)
+                    fail (describe() + " is a link that another user put in " + quoted (juce::String (t.folder))
+                          + "; such links are not followed");
+
+                std::vector<char> text (std::max<size_t> ((size_t) t.info.st_size + 2, PATH_MAX + 1));
+                const auto length = ::readlink (t.path().c_str(), text.data(), text.size() - 1);
+
+                if (length <= 0)
+                    fail ("cannot follow " + describe() + ": " + errorText (length < 0 ? errno : ENOENT));
+
+                const std::string target (text.data(), (size_t) length);
+                path = target.front() == '/' ? target : t.path().substr (0, t.path().size() - t.name.size()) + target;
+                t.throughLink = true;
+            }
+        }
+
+        /** Refuses a target that is not a file, or one that its owner made
+            read-only. In a folder with the sticky bit (such as /tmp) only
+            the owner of a file or of the folder may replace it (or a process
+            with the right to act as any owner, taken here to be root). All
+            of it is said before anything is rendered. */
+        void checkCanReplace (const OutputTarget& t)
+        {
+            const auto describe = juce::String ("the ") + t.what + " " + t.shown();
+
+            if (! t.exists)
+                return;
+
+            const auto type = t.info.st_mode & S_IFMT;
+
+            if (type == S_IFDIR)
+                fail (describe + " is a folder");
+
+            // A pipe or a device would be replaced by a file, not written:
+            // the program reading it would get nothing.
+            if (type != S_IFREG)
+                fail (describe + " is " + (type == S_IFIFO ? "a named pipe" : type == S_IFSOCK ? "a socket" : "a device")
+                      + ", not a file; name a file to write to");
+
+            struct stat folderInfo {};
+            const auto user = ::geteuid();
+
+            if (user != 0
+                && ::stat (t.folder.c_str(), &folderInfo) == 0 && (folderInfo.st_mode & S_ISVTX) != 0
+                && t.info.st_uid != user && folderInfo.st_uid != user)
+                fail ("cannot replace " + describe + ": it belongs to another user, and in "
+                      + quoted (juce::String (t.folder)) + " only a file's owner may replace it");
+
+            // Not writable for this user, or for nobody at all: a file made
+            // read-only is kept, as cp keeps it (for root too, whom the
+            // permissions would not stop). A file that cannot be replaced
+            // for another reason (an immutable one) fails when it is moved,
+            // and the run is undone.
+            if ((t.info.st_mode & 0222) == 0
+                || (::faccessat (AT_FDCWD, t.path().c_str(), W_OK, AT_EACCESS) != 0 && (errno == EACCES || errno == EROFS)))
+                fail (describe + " is not writable");
         }
 
         /**
-            One output, written into a temporary file of its own beside the
-            target (".NAME.part-" and 16 random hexadecimal digits) and moved
-            over the target only once every output of the run is complete
-            (see commit()). The temporary file is created fresh (O_EXCL), so
-            nothing left over from an earlier run, or anybody else's file,
-            can end up in it. Until the commit the target is not touched;
+            One output, written into a temporary file of its own (".NAME.part-"
+            and 16 random hexadecimal digits) beside the target, the file its
+            path leads to, and moved over the target only once every output
+            of the run is complete (see commit()). The temporary file is
+            created fresh (O_EXCL), so nothing left over from an earlier run,
+            or anybody else's file, can end up in it. Until the commit the target is not touched;
             whatever the temporary name holds at the end is removed.
 
             Writes go through a buffer straight to the file descriptor, and
@@ -75,35 +258,14 @@ namespace render
         class PendingFile
         {
         public:
-            PendingFile (const juce::String& path, const char* whatItIs)
-                : what (whatItIs),
-                  target (juce::File::getCurrentWorkingDirectory().getChildFile (path))
+            explicit PendingFile (const OutputTarget& t)
+                : what (t.what),
+                  target (juce::String (t.path())),
+                  given (juce::File::getCurrentWorkingDirectory().getChildFile (t.given).getFullPathName()),
+                  shown (t.shown (given)),
+                  printed (given + (t.throughLink ? " -> " + target.getFullPathName() : juce::String()))
             {
                 const auto folder = target.getParentDirectory();
-
-                if (! folder.exists())
-                    fail ("the folder for the " + what + " " + quoted (path) + " does not exist");
-
-                if (! folder.isDirectory())
-                    fail ("the " + what + " " + quoted (path) + " is inside " + quoted (folder.getFullPathName())
-                          + ", which is not a folder");
-
-                if (target.isDirectory())
-                    fail ("the " + what + " " + quoted (path) + " is a folder");
-
-                // In a folder with the sticky bit (such as /tmp) only the
-                // owner of a file or of the folder may replace it (or a
-                // process with the right to act as any owner, taken here to
-                // be root). Said now rather than after the render.
-                struct stat folderInfo {}, targetInfo {};
-                const auto user = ::geteuid();
-
-                if (user != 0
-                    && ::stat (folder.getFullPathName().toRawUTF8(), &folderInfo) == 0 && (folderInfo.st_mode & S_ISVTX) != 0
-                    && ::lstat (target.getFullPathName().toRawUTF8(), &targetInfo) == 0
-                    && targetInfo.st_uid != user && folderInfo.st_uid != user)
-                    fail ("cannot replace the " + what + " " + quoted (path) + ": it belongs to another user, and in "
-                          + quoted (folder.getFullPathName()) + " only a file's owner may replace it");
 
                 // Creating the temporary file also proves that the folder
                 // can be written, before any work is done. A name that is
@@ -121,6 +283,17 @@ namespace render
                 }
 
                 ownsTemporary = true;
+
+                // A file that replaces another keeps its permissions, and its
+                // owner and group as far as this user may give them.
+                if (t.exists)
+                {
+                    if (::fchown (descriptor, t.info.st_uid, t.info.st_gid) != 0)
+                        (void) ::fchown (descriptor, (uid_t) -1, t.info.st_gid);
+
+                    if (::fchmod (descriptor, t.info.st_mode & 0777) != 0)
+                        fail ("cannot give the " + what + " the permissions of " + shown + ": " + errorText (errno));
+                }
             }
 
             /** Removes what the temporary name holds: an unfinished file,
@@ -136,7 +309,10 @@ namespace render
             }
 
             const juce::String what;
-            const juce::File target;
+            const juce::File target;     // the file written, links resolved
+            const juce::String given;    // the path as given, made absolute
+            const juce::String shown;    // that path quoted, and where a link leads, for messages
+            const juce::String printed;  // the same for the summary
 
             /** A stream that writes into the temporary file, for a writer
                 that wants to own one. */
@@ -167,7 +343,7 @@ namespace render
                 }
 
                 if (error != 0)
-                    fail ("cannot write the " + what + " " + quoted (target.getFullPathName()) + ": " + errorText (error));
+                    fail ("cannot write the " + what + " " + shown + ": " + errorText (error));
             }
 
             /** Moves every finished file over its target, all or none; see
@@ -356,22 +532,22 @@ namespace render
                 if (f->moved == Moved::exchanged && ::renameat2 (AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE) != 0)
                 {
                     // The old file is only under the temporary name now: keep it.
-                    consequences.add ("the " + f->what + " " + quoted (f->target.getFullPathName())
+                    consequences.add ("the " + f->what + " " + f->shown
                                       + " is the new one; the old one is kept as " + quoted (f->temporary.getFullPathName()));
                     f->ownsTemporary = false;
                 }
                 else if (f->moved == Moved::created && ::unlink (to) != 0)
                 {
-                    consequences.add ("a new " + f->what + " was left at " + quoted (f->target.getFullPathName()));
+                    consequences.add ("a new " + f->what + " was left at " + f->shown);
                 }
                 else if (f->moved == Moved::replaced)
                 {
-                    consequences.add ("the " + f->what + " " + quoted (f->target.getFullPathName())
+                    consequences.add ("the " + f->what + " " + f->shown
                                       + " was already replaced by the new one");
                 }
             }
 
-            fail ("cannot move the finished " + failed->what + " to " + quoted (failed->target.getFullPathName()) + ": "
+            fail ("cannot move the finished " + failed->what + " to " + failed->shown + ": "
                   + errorText (failure) + "; "
                   + (consequences.isEmpty() ? juce::String ("no file was changed")
                                             : consequences.joinIntoString ("; ") + "; every other file is as it was"));
@@ -596,27 +772,30 @@ namespace render
 
             const int outs = o.monoOut ? 1 : 2;
 
-            // Outputs: distinct from each other, from the input and from the state read.
-            struct Named { juce::String path; const char* what; };
-            std::vector<Named> outputs { { o.output, "output" } };
-            if (o.plot.isNotEmpty())     outputs.push_back ({ o.plot, "plot" });
-            if (o.stateOut.isNotEmpty()) outputs.push_back ({ o.stateOut, "saved state" });
+            // Outputs: the files they lead to, distinct from each other, from
+            // the input and from the state read, and each one a file that
+            // may be replaced.
+            std::vector<OutputTarget> outputs { resolveOutput (o.output, "output") };
+            if (o.plot.isNotEmpty())     outputs.push_back (resolveOutput (o.plot, "plot"));
+            if (o.stateOut.isNotEmpty()) outputs.push_back (resolveOutput (o.stateOut, "saved state"));
 
-            const auto cwd = juce::File::getCurrentWorkingDirectory();
             for (size_t i = 0; i < outputs.size(); ++i)
             {
-                const auto file = cwd.getChildFile (outputs[i].path);
+                const auto& t = outputs[i];
 
-                if (o.input.isNotEmpty() && samePath (file, cwd.getChildFile (o.input)))
-                    fail (juce::String ("the ") + outputs[i].what + " " + quoted (outputs[i].path) + " is the input file; choose another name");
+                if (o.input.isNotEmpty() && t.isFile (o.input))
+                    fail (juce::String ("the ") + t.what + " " + quoted (t.given) + " is the input file; choose another name");
 
-                if (o.stateIn.isNotEmpty() && samePath (file, cwd.getChildFile (o.stateIn)))
-                    fail (juce::String ("the ") + outputs[i].what + " " + quoted (outputs[i].path) + " is the state file being loaded");
+                if (o.stateIn.isNotEmpty() && t.isFile (o.stateIn))
+                    fail (juce::String ("the ") + t.what + " " + quoted (t.given) + " is the state file being loaded");
 
                 for (size_t j = 0; j < i; ++j)
-                    if (samePath (file, cwd.getChildFile (outputs[j].path)))
-                        fail (juce::String ("the ") + outputs[i].what + " and the " + outputs[j].what + " are the same file");
+                    if (t.isSameFileAs (outputs[j]))
+                        fail (juce::String ("the ") + t.what + " and the " + outputs[j].what + " are the same file");
             }
+
+            for (const auto& t : outputs)
+                checkCanReplace (t);
 
             tessamune::artwork::Fonts fonts;
             if (o.plot.isNotEmpty())
@@ -641,10 +820,10 @@ namespace render
             if (o.stereoMode) automate (processor, ParameterIDs::stereoProc, *o.stereoMode ? 1.0f : 0.0f);
             if (o.off)   automate (processor, ParameterIDs::chorusOn, 0.0f);
 
-            PendingFile output (o.output, "output");
+            PendingFile output (outputs[0]);
             std::unique_ptr<PendingFile> plotFile, stateFile;
-            if (o.plot.isNotEmpty())     plotFile = std::make_unique<PendingFile> (o.plot, "plot");
-            if (o.stateOut.isNotEmpty()) stateFile = std::make_unique<PendingFile> (o.stateOut, "saved state");
+            if (o.plot.isNotEmpty())     plotFile = std::make_unique<PendingFile> (outputs[1]);
+            if (o.stateOut.isNotEmpty()) stateFile = std::make_unique<PendingFile> (outputs.back());
 
             if (stateFile != nullptr)
             {
@@ -772,7 +951,7 @@ namespace render
             if (! o.quiet)
             {
                 const double audioSeconds = (double) length / rate;
-                std::cout << output.target.getFullPathName() << ": " << juce::String (audioSeconds, 2) << " s, peak in "
+                std::cout << output.printed << ": " << juce::String (audioSeconds, 2) << " s, peak in "
                           << decibels (peakIn) << ", peak out " << decibels (peakOut);
                 if (seconds > 0.0 && length > 0)
                     std::cout << ", " << juce::roundToInt (audioSeconds / seconds) << "x real time";
@@ -782,9 +961,9 @@ namespace render
                     std::cout << "note: the output peaks above full scale and was clipped; --format f32 keeps it\n";
 
                 if (plotFile != nullptr)
-                    std::cout << "plot: " << plotFile->target.getFullPathName() << "\n";
+                    std::cout << "plot: " << plotFile->printed << "\n";
                 if (stateFile != nullptr)
-                    std::cout << "state: " << stateFile->target.getFullPathName() << "\n";
+                    std::cout << "state: " << stateFile->printed << "\n";
             }
 
             return 0;
