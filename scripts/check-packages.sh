@@ -138,8 +138,8 @@ if ! apt_get install -y -q --no-install-recommends lilv-utils jalv jackd2 ardour
 fi
 
 if lv2ls | grep -qx "$uri"; then pass "lv2ls lists $uri"; else lv2ls; fail "lv2ls does not list $uri"; fi
-lv2_bundle() { lv2info "$uri" | sed -n 's/^ *Bundle: *//p' | head -1; }
-echo "     lv2info: $(lv2info "$uri" | grep -E '^ *(Name|Bundle|Binary):' | sed 's/^ */ /' | tr -d '\n')"
+lv2_bundle() { lv2info "$uri" 2> /dev/null | sed -n 's/^[[:space:]]*Bundle:[[:space:]]*//p' | head -1; }
+echo "     lv2info: $(lv2info "$uri" | grep -m3 -E '^[[:space:]]*(Name|Bundle|Binary):' | sed -E 's/[[:space:]]+/ /g' | tr -d '\n')"
 
 # jalv on JACK's dummy backend: the plug-in instantiated, its ports on the
 # server, running until its input closes.
@@ -152,13 +152,16 @@ if wait_port system:playback_1; then
     jalv -n tessacheck -c chorus_depth=5 "$uri" < /tmp/jalv.in > /tmp/jalv.log 2>&1 &
     jalv_pid=$!
     exec 3> /tmp/jalv.in
-    if wait_port tessacheck:audio_out_2 && sleep 1 && kill -0 "$jalv_pid" 2> /dev/null; then
-        pass "jalv runs it: $(jack_lsp | grep -c '^tessacheck:') ports on JACK, chorus_depth set ($(grep -m1 '^chorus_depth' /tmp/jalv.log))"
+    running=0
+    wait_port tessacheck:audio_out_2 && sleep 1 && kill -0 "$jalv_pid" 2> /dev/null && running=1
+    ports=$(jack_lsp | grep -c '^tessacheck:')
+    exec 3>&-
+    wait "$jalv_pid" 2> /dev/null
+    if [[ $running -eq 1 ]] && grep -q '^chorus_depth = 5' /tmp/jalv.log; then
+        pass "jalv runs it: $ports ports on JACK, $(grep -m1 '^chorus_depth' /tmp/jalv.log)"
     else
         cat /tmp/jalv.log; fail "jalv did not run the plug-in"
     fi
-    exec 3>&-
-    wait "$jalv_pid" 2> /dev/null
 else
     cat /tmp/jackd.log; fail "JACK's dummy backend did not start"
 fi
@@ -173,7 +176,13 @@ for p in ARDOUR.LuaAPI.list_plugins ():iter () do
 	if p.name:find ("Tessamune") then
 		local t = p.type == ARDOUR.PluginType.LV2 and "LV2" or p.type == ARDOUR.PluginType.VST3 and "VST3" or "other"
 		print ("@@", t, p.name, p.creator, p.category, p.unique_id, p.path, p.n_inputs:n_audio () .. " in", p.n_outputs:n_audio () .. " out")
+		if t == "VST3" then vst3 = p.unique_id end
 	end
+end
+-- The VST3 Ardour instantiates for the class ID (the one a project opens with).
+if vst3 then
+	local proc = ARDOUR.LuaAPI.new_plugin (Session, vst3, ARDOUR.PluginType.VST3, "")
+	if not proc:isnil () then print ("@@", "loads", proc:to_insert ():plugin (0):get_info ().path) end
 end
 close_session ()
 LUA
@@ -190,7 +199,7 @@ ardour_scan() {   # prints one @@ line per Tessamune plug-in Ardour lists
 }
 ardour_scan > /tmp/ardour.txt
 sed 's/^@@/    /' /tmp/ardour.txt
-if grep -q $'^@@\tLV2\tTessamune' /tmp/ardour.txt && grep -q $'^@@\tVST3\tTessamune' /tmp/ardour.txt; then
+if grep -qE '^@@[[:space:]]+LV2[[:space:]]+Tessamune' /tmp/ardour.txt && grep -qE '^@@[[:space:]]+VST3[[:space:]]+Tessamune' /tmp/ardour.txt; then
     pass "Ardour $(ardour7-lua -V 2> /dev/null | awk '{print $NF; exit}')'s scan finds the LV2 and the VST3"
 else
     fail "Ardour's scan does not find both formats"
@@ -208,7 +217,7 @@ if [[ -n $desktop ]] && desktop-file-validate $desktop; then pass "desktop-file-
 metainfo=$(grep '^/usr/share/metainfo/.*\.xml$' /tmp/files.txt)
 if [[ -n $metainfo ]] && appstreamcli validate --no-net $metainfo; then pass "appstreamcli validate $metainfo"; else fail "appstreamcli validate ${metainfo:-(no metainfo)}"; fi
 icons=$(grep -c '^/usr/share/icons/hicolor/.*\.png$' /tmp/files.txt)
-echo "     icons: $icons hicolor sizes: $(grep -o 'hicolor/[0-9x]*' /tmp/files.txt | cut -d/ -f2 | tr '\n' ' ')"
+echo "     icons: $(grep '^/usr/share/icons/hicolor/.*\.png$' /tmp/files.txt | cut -d/ -f6 | tr '\n' ' ')"
 
 # --- the package and a per-user copy --------------------------------------------
 lv2_system=$(grep -E '^/usr/lib/lv2/[^/]+\.lv2$' /tmp/files.txt)
@@ -224,20 +233,29 @@ echo "     both installed, same version: lilv loads $(lv2_bundle)"
 set_micro $((micro + 2)); echo "     per-user copy newer: lilv loads $(lv2_bundle)"
 set_micro $((micro - 2)); echo "     per-user copy older: lilv loads $(lv2_bundle)"
 set_micro "$micro"
-echo "     lv2ls lists it $(lv2ls | grep -cx "$uri") time(s)"
+echo "     lv2ls lists it $(lv2ls 2> /dev/null | grep -cx "$uri") time(s)"
 ardour_scan > /tmp/ardour-both.txt
 echo "     Ardour lists, with both installed:"
 sed 's/^@@/      /' /tmp/ardour-both.txt
 rm -rf "$lv2_user" "$HOME/.vst3/$(basename "$vst3_system")"
 
 # --- remove, purge ---------------------------------------------------------------
-left_behind() { while read -r f; do [[ -e $f || -L $f ]] && ! dpkg -S "$f" > /dev/null 2>&1 && echo "$f"; done < /tmp/files.txt; }
-apt_get remove -y -q "${ours[@]}" > /tmp/remove.log 2>&1 || { tail -5 /tmp/remove.log; fail "apt remove"; }
-left=$(left_behind)
-if [[ -z $left ]]; then pass "apt remove leaves none of the packages' files"; else echo "$left"; fail "apt remove left files"; fi
-apt_get purge -y -q "${ours[@]}" > /tmp/purge.log 2>&1 || { tail -5 /tmp/purge.log; fail "apt purge"; }
-left=$(left_behind; dpkg -l "${ours[@]}" 2> /dev/null | grep -E '^(ii|rc)')
-if [[ -z $left ]]; then pass "apt purge: no file, no package state left"; else echo "$left"; fail "apt purge left something"; fi
+# What is left of the packages' paths that no other package owns, and any
+# trace of them in dpkg's database.
+left_behind() {
+    while read -r f; do
+        [[ $f == /. ]] && continue
+        [[ -e $f || -L $f ]] && ! dpkg -S "$f" > /dev/null 2>&1 && echo "$f"
+    done < /tmp/files.txt
+    dpkg -l "${ours[@]}" 2> /dev/null | grep -E '^[a-z][a-z]' | grep -v '^un'
+}
+for how in remove purge; do
+    [[ $how == purge ]] && apt_get install -y -q /tmp/debs/*.deb > /tmp/reinstall.log 2>&1
+    apt_get "$how" -y -q "${ours[@]}" > "/tmp/$how.log" 2>&1 || { tail -5 "/tmp/$how.log"; fail "apt $how"; }
+    left=$(left_behind)
+    if [[ -z $left ]]; then pass "apt $how leaves none of the packages' files and no package state"
+    else echo "$left"; fail "apt $how left something"; fi
+done
 
 echo
 if (( failures > 0 )); then echo "$failures check(s) failed"; exit 1; fi
