@@ -56,3 +56,16 @@ Render your own file (WAV, AIFF, FLAC or Ogg Vorbis in, WAV out):
 Open the standalone app (in a desktop session; its Options button picks the audio device):
   $artefacts/Standalone/Tessamune
 EOF
+
+# The Debian packages (./scripts/package.sh) may be installed as well, with
+# the same plug-in: say which copy hosts load.
+if dpkg-query -W -f '${Status}\n' tessamune-lv2 tessamune-vst3 2> /dev/null | grep -q ' installed$'; then
+    cat <<EOF
+
+The tessamune packages are installed as well (/usr/lib/lv2, /usr/lib/vst3). LV2
+hosts load the newer of the two versions, and this per-user copy when both are
+the same; VST3 hosts such as Ardour list both and load the one in ~/.vst3. To
+use the packages' copies again, remove these:
+  rm -rf $HOME/.lv2/Tessamune.lv2 $HOME/.vst3/Tessamune.vst3
+EOF
+fi

@@ -3,6 +3,7 @@
 #include "Drawing.h"
 #include "Layout.h"
 
+#include <cmath>
 #include <cstring>
 #include <functional>
 
@@ -62,6 +63,82 @@ namespace
 
         return { fileName, strip, knobFrames, true, true, area };
     }
+
+    // Shrinks an image by averaging, for each destination pixel, the source
+    // pixels it covers, weighted by how much of each it covers. Works on
+    // premultiplied values, so edges against transparency stay clean at any
+    // ratio.
+    juce::Image shrink (const juce::Image& source, int width, int height)
+    {
+        jassert (source.getFormat() == juce::Image::ARGB);
+
+        juce::Image result (juce::Image::ARGB, width, height, true);
+        const juce::Image::BitmapData from (source, juce::Image::BitmapData::readOnly);
+        juce::Image::BitmapData to (result, juce::Image::BitmapData::writeOnly);
+        const auto stepX = (double) source.getWidth() / width;
+        const auto stepY = (double) source.getHeight() / height;
+
+        for (int y = 0; y < height; ++y)
+        {
+            const auto top = y * stepY, bottom = (y + 1) * stepY;
+
+            for (int x = 0; x < width; ++x)
+            {
+                const auto left = x * stepX, right = (x + 1) * stepX;
+                double sum[4] = {};
+
+                for (auto row = (int) top; row < juce::jmin (source.getHeight(), (int) std::ceil (bottom)); ++row)
+                {
+                    const auto coverY = juce::jmin (bottom, row + 1.0) - juce::jmax (top, (double) row);
+
+                    for (auto column = (int) left; column < juce::jmin (source.getWidth(), (int) std::ceil (right)); ++column)
+                    {
+                        const auto weight = coverY * (juce::jmin (right, column + 1.0) - juce::jmax (left, (double) column));
+                        const auto* pixel = reinterpret_cast<const juce::PixelARGB*> (from.getPixelPointer (column, row));
+                        sum[0] += weight * pixel->getAlpha();
+                        sum[1] += weight * pixel->getRed();
+                        sum[2] += weight * pixel->getGreen();
+                        sum[3] += weight * pixel->getBlue();
+                    }
+                }
+
+                const auto area = stepX * stepY;
+                const auto channel = [&] (int i) { return (juce::uint8) juce::jlimit (0, 255, juce::roundToInt (sum[i] / area)); };
+                auto* pixel = reinterpret_cast<juce::PixelARGB*> (to.getPixelPointer (x, y));
+                pixel->setARGB (channel (0), channel (1), channel (2), channel (3));
+            }
+        }
+
+        return result;
+    }
+
+    // The application's icons: the pedal cut out of the panel along its
+    // rounded outline, shrunk to fit a transparent square with a margin.
+    void addIcons (std::vector<Picture>& pictures, const juce::Image& background)
+    {
+        const auto area = pedalBody.getSmallestIntegerContainer();
+        juce::Image pedal (juce::Image::ARGB, area.getWidth(), area.getHeight(), true);
+
+        {
+            juce::Graphics g (pedal);
+            g.setFillType (juce::FillType (background, juce::AffineTransform::translation (-area.getPosition().toFloat())));
+            juce::Path outline;
+            outline.addRoundedRectangle (pedalBody - area.getPosition().toFloat(), pedalCornerRadius);
+            g.fillPath (outline);
+        }
+
+        for (const auto size : iconSizes)
+        {
+            const auto margin = juce::jmax (1, juce::roundToInt (size / 32.0));
+            const auto height = size - 2 * margin;
+            const auto width = juce::jmax (1, juce::roundToInt (height * pedal.getWidth() / (double) pedal.getHeight()));
+            const auto shrunk = shrink (pedal, width, height);
+
+            juce::Image icon (juce::Image::ARGB, size, size, true);
+            juce::Graphics (icon).drawImageAt (shrunk, (size - width) / 2, margin);
+            pictures.push_back ({ "icons/icon-" + juce::String (size) + ".png", icon, 1, true, false, std::nullopt });
+        }
+    }
 }
 
 std::vector<Picture> renderArtwork (const Fonts& fonts)
@@ -117,6 +194,7 @@ std::vector<Picture> renderArtwork (const Fonts& fonts)
     }
 
     pictures.front().image = background;
+    addIcons (pictures, background);
     return pictures;
 }
 

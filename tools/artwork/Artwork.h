@@ -1,4 +1,5 @@
-// The seven front-panel pictures, rendered in memory.
+// The seven front-panel pictures and the application's icons, rendered in
+// memory.
 #pragma once
 
 #include "Fonts.h"
@@ -25,7 +26,12 @@ struct Picture
     int frameHeight() const { return image.getHeight() / frames; }
 };
 
-// Renders all pictures; background.png comes first.
+// The sizes of the application's icons (square, in pixels): those of the
+// desktops' hicolor icon theme.
+inline constexpr int iconSizes[] = { 16, 22, 24, 32, 48, 64, 128, 256 };
+
+// Renders all pictures; background.png comes first, the icons
+// (icons/icon-SIZE.png) last.
 std::vector<Picture> renderArtwork (const Fonts& fonts);
 
 } // namespace tessamune::artwork

@@ -1,6 +1,7 @@
 // tessamune_artwork: draws Tessamune's front-panel pictures.
 //
-//   tessamune_artwork <output-folder>     write the seven PNG files
+//   tessamune_artwork <output-folder>     write the seven PNG files and the
+//                                         icons (in its folder icons/)
 //   tessamune_artwork --check <folder>    verify the files in <folder> against
 //                                         a fresh in-memory rendering
 //   tessamune_artwork --self-test         make sure --check notices damage
@@ -44,7 +45,7 @@ int writeAll (const std::vector<Picture>& pictures, const juce::File& folder)
         const auto data = encodePng (picture.image);
         const auto file = folder.getChildFile (picture.fileName);
 
-        if (data.isEmpty() || ! file.replaceWithData (data.getData(), data.getSize()))
+        if (data.isEmpty() || ! file.getParentDirectory().createDirectory() || ! file.replaceWithData (data.getData(), data.getSize()))
         {
             std::cerr << "tessamune_artwork: cannot write " << file.getFullPathName() << "\n";
             return 1;

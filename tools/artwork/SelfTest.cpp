@@ -45,7 +45,11 @@ namespace
         folder.createDirectory();
 
         for (const auto& file : files)
-            folder.getChildFile (file.fileName).replaceWithData (file.data.getData(), file.data.getSize());
+        {
+            const auto destination = folder.getChildFile (file.fileName);
+            destination.getParentDirectory().createDirectory();
+            destination.replaceWithData (file.data.getData(), file.data.getSize());
+        }
     }
 
     void rewrite (const juce::File& folder, const juce::String& fileName, const juce::MemoryBlock& data)
@@ -142,6 +146,12 @@ int runSelfTest (const std::vector<Picture>& pictures)
 
         { "the lamp missing", "chorus_led.png", "missing",
           [] (const auto&, const auto& dir) { dir.getChildFile ("chorus_led.png").deleteFile(); } },
+
+        { "an icon missing from its folder", "icons/icon-48.png", "missing",
+          [] (const auto&, const auto& dir) { dir.getChildFile ("icons/icon-48.png").deleteFile(); } },
+
+        { "an icon drawn at the wrong size", "icons/icon-32.png", "size",
+          [] (const auto& p, const auto& dir) { rewrite (dir, "icons/icon-32.png", encodePng (find (p, "icons/icon-24.png").image)); } },
     };
 
     // Faults in how pictures fit together, which a generator bug would cause.
@@ -161,6 +171,9 @@ int runSelfTest (const std::vector<Picture>& pictures)
 
         { "an empty toggle frame", "toggle_stereo.png", "frame 0 is empty",
           [] (auto& p) { auto& t = find (p, "toggle_stereo.png"); t.image = t.image.createCopy(); t.image.clear ({ 0, 0, 31, 20 }); } },
+
+        { "icon ink touching its edge", "icons/icon-16.png", "frame 0 is not transparent",
+          [] (auto& p) { auto& icon = find (p, "icons/icon-16.png"); icon.image = icon.image.createCopy(); icon.image.setPixelAt (0, 8, juce::Colours::white); } },
     };
 
     {
