@@ -2,6 +2,7 @@
 
 #include "dsp/ChorusKernels.h"
 
+#include <algorithm>
 #include <cstring>
 
 ChorusVoice::ChorusVoice()
@@ -15,7 +16,10 @@ void ChorusVoice::prepare (int32_t sampleRate)
 
     line.sampleRate = sampleRate;
     line.length = 2 * sampleRate;
-    line.buffer.assign ((size_t) line.length, 0.0f);
+    // Sized, then cleared whole at memory speed: a store's elements made by
+    // resize() hold whatever its memory held (DelayLine.h).
+    line.buffer.resize ((size_t) line.length);
+    std::fill (line.buffer.begin(), line.buffer.end(), 0.0f);
     line.readIndex = 0;
     line.writeIndex = 0;
     line.lastOutput = 0.0f;

@@ -7,15 +7,24 @@
 #include <utility>
 #include <vector>
 
+/** Zeroed memory of at least this many bytes, or nullptr; and its release
+    (with the same size). */
+void* zeroedMemory (std::size_t bytes) noexcept;
+void releaseZeroedMemory (void*, std::size_t bytes) noexcept;
+
 /**
-    An allocator for sample stores that must start at zero: it takes its
-    memory from calloc and leaves elements made without a value as calloc
-    gave them. Fresh memory from the system is zero already, and is not
-    touched until something is written there, so a store made and replaced
-    before it is used (as the engine does, building its voices for 44100 Hz
-    and then for the host's rate) costs no page faults. A store's elements
-    are only ever made this way when it is created or assigned with a value;
-    growing one with resize() would keep whatever its memory held.
+    An allocator for sample stores that must start at zero. A large store
+    (a delay line) is mapped fresh from the system, which gives zero pages
+    and takes no page until something is written there, and is handed back
+    to the system when freed; a small one comes from calloc. Elements made
+    without a value are left as that memory gave them. So a store made and
+    replaced before it is used (as the engine does, building its voices for
+    44100 Hz and then for the host's rate) costs no page faults, in every
+    instance: memory from the heap would have to be cleared on allocation.
+
+    Growing a store with resize() keeps whatever its memory held:
+    ChorusVoice::prepare clears it right after, at memory speed, where
+    filling element by element through an allocator of one's own would not.
 */
 template <typename T>
 struct ZeroedAllocator
@@ -27,13 +36,16 @@ struct ZeroedAllocator
 
     T* allocate (std::size_t n)
     {
-        if (auto* p = std::calloc (n, sizeof (T)))
+        if (n > std::size_t (-1) / sizeof (T))
+            throw std::bad_alloc();
+
+        if (void* p = zeroedMemory (n * sizeof (T)))
             return static_cast<T*> (p);
 
         throw std::bad_alloc();
     }
 
-    void deallocate (T* p, std::size_t) noexcept { std::free (p); }
+    void deallocate (T* p, std::size_t n) noexcept { releaseZeroedMemory (p, n * sizeof (T)); }
 
     template <typename U> void construct (U*) noexcept {}
 

@@ -2,6 +2,9 @@
 
 #include <dlfcn.h>
 #include <pthread.h>
+#include <sys/mman.h>
+
+#include <cerrno>
 
 #include <cstdlib>
 #include <new>
@@ -85,9 +88,9 @@ void operator delete[] (void* p) noexcept                             { std::fre
 void operator delete (void* p, std::size_t) noexcept                  { std::free (p); }
 void operator delete[] (void* p, std::size_t) noexcept                { std::free (p); }
 
-// Storage that must start at zero comes from calloc (the delay lines'):
-// counted, and failed, as operator new is. glibc's own calloc is called
-// directly: looking it up with dlsym would call calloc.
+// Storage that must start at zero comes from calloc, or for a delay line
+// straight from mmap: counted, and failed, as operator new is. glibc's own
+// calloc is called directly: looking it up with dlsym would call calloc.
 extern "C" void* __libc_calloc (std::size_t, std::size_t);
 
 extern "C" void* calloc (std::size_t count, std::size_t size)
@@ -99,6 +102,25 @@ extern "C" void* calloc (std::size_t count, std::size_t size)
         return nullptr;
 
     return __libc_calloc (count, size);
+}
+
+extern "C" void* mmap (void* address, std::size_t length, int protection, int flags, int fd, off_t offset)
+{
+    static const auto real = next<void* (*) (void*, std::size_t, int, int, int, off_t)> ("mmap");
+
+    if ((flags & MAP_ANONYMOUS) != 0)
+    {
+        if (watching)
+            ++allocationCount;
+
+        if (failingSize != 0 && length >= failingSize)
+        {
+            errno = ENOMEM;
+            return MAP_FAILED;
+        }
+    }
+
+    return real (address, length, protection, flags, fd, offset);
 }
 
 // Every blocking lock the framework or the standard library takes goes
