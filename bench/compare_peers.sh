@@ -13,7 +13,7 @@
 # Environment: BUILD_DIR (default build-test; Tessamune's LV2 and
 # engine_bench are built there and lv2host in $BUILD_DIR/lv2host),
 # LV2HOST_SRC (default ../shared/tools/lv2host), BLOCKS (default
-# "32 64 128 512 1024"), SECONDS_AUDIO (per pass, default 2), REPEAT (timed
+# "32 64 128 512 1024"), SECONDS_AUDIO (seconds of audio per pass, default 20: shorter passes take milliseconds, and their ratios scatter), REPEAT (timed
 # passes per run, default 21).
 #
 # Prints the processor's model and the instruction set Tessamune's kernels
@@ -90,7 +90,7 @@ mv "$table.new" "$table"
 out=$build/compare_peers.tsv
 rm -rf "$out" "$out.d"
 echo "machine load before: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
-SECONDS_AUDIO=${SECONDS_AUDIO:-2} REPEAT=${REPEAT:-21} \
+SECONDS_AUDIO=${SECONDS_AUDIO:-20} REPEAT=${REPEAT:-21} \
     "$host/peers/run_inproc.sh" "$out" "$runs" $blocks
 
 python3 - "$out" "${model:-unknown}" "${kernels:-unknown}" $blocks <<'EOF'

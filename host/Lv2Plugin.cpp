@@ -135,6 +135,9 @@ Lv2Instance::Lv2Instance (double rate, const LV2_Feature* const* features)
     if (scratchFrames == 0)
         scratchFrames = defaultScratchFrames;
 
+    for (uint32_t c = 0; c < numControls; ++c)
+        controls[c] = &Lv2ControlPortTable::ports[c].defaultValue;
+
     scratch.assign ((size_t) scratchFrames * numAudioOutputs, 0.0f);
 
     // The engine is built for the host's rate, which an LV2 instance keeps
@@ -171,7 +174,9 @@ void Lv2Instance::connectPort (uint32_t port, void* data) noexcept
     }
     else if (const auto control = controlFor (port); control >= 0)
     {
-        controls[(size_t) control] = static_cast<const float*> (data);
+        // A port the host leaves unconnected holds its default.
+        controls[(size_t) control] = data != nullptr ? static_cast<const float*> (data)
+                                                     : &Lv2ControlPortTable::ports[control].defaultValue;
     }
     else
     {
@@ -240,20 +245,26 @@ void Lv2Instance::run (uint32_t frames) noexcept
 
 void Lv2Instance::applyControls() noexcept
 {
+    // Most runs find every port as it was: their bits are compared first,
+    // and only a port whose bits changed is made legal and compared with
+    // what was applied.
+    bool changed = applyAllControls;
+
+    for (uint32_t c = 0; c < numControls; ++c)
+        changed |= bitsOf (*controls[c]) != seenBits[c];
+
+    if (! changed)
+        return;
+
     for (uint32_t c = 0; c < numControls; ++c)
     {
-        // Most runs find every port as it was: its bits are compared first,
-        // and only a port whose bits changed is made legal and compared
-        // with what was applied. A port the host leaves unconnected holds
-        // its default.
-        const auto& port = Lv2ControlPortTable::ports[c];
-        const auto bits = bitsOf (controls[c] != nullptr ? *controls[c] : port.defaultValue);
+        const auto bits = bitsOf (*controls[c]);
 
         if (bits == seenBits[c] && ! applyAllControls)
             continue;
 
         seenBits[c] = bits;
-        const auto value = port.legalValue (floatOf (bits));
+        const auto value = Lv2ControlPortTable::ports[c].legalValue (floatOf (bits));
 
         if (value != appliedValues[c] || applyAllControls)
         {
@@ -269,9 +280,8 @@ void Lv2Instance::takePortsAsApplied() noexcept
 {
     for (uint32_t c = 0; c < numControls; ++c)
     {
-        const auto& port = Lv2ControlPortTable::ports[c];
-        seenBits[c] = bitsOf (controls[c] != nullptr ? *controls[c] : port.defaultValue);
-        appliedValues[c] = port.legalValue (floatOf (seenBits[c]));
+        seenBits[c] = bitsOf (*controls[c]);
+        appliedValues[c] = Lv2ControlPortTable::ports[c].legalValue (*controls[c]);
     }
 
     applyAllControls = false;
@@ -338,6 +348,12 @@ void Lv2Instance::processInPlace (uint32_t frames) noexcept
             std::memcpy (channels[c], audio[c], sizeof (float) * frames);
     }
 
+    if (frames <= longestBlock)
+    {
+        processBlock (channels.data(), frames);
+        return;
+    }
+
     for (uint32_t done = 0; done < frames;)
     {
         const auto length = std::min (frames - done, longestBlock);
@@ -386,13 +402,16 @@ void Lv2Instance::processThroughScratch (uint32_t frames) noexcept
 
 void Lv2Instance::processBlock (float* const* channels, uint32_t frames) noexcept
 {
-    juce::AudioBuffer<float> buffer (channels, (int) numAudioOutputs, (int) frames);
-
     // The enabled port is the host's bypass; unconnected, the plug-in is on.
     if (enabledInput == nullptr || *enabledInput > 0.5f)
-        processor->processBlock (buffer, noMidi);
+    {
+        processor->processChannels (channels, (int) numAudioOutputs, (int) frames);
+    }
     else
+    {
+        juce::AudioBuffer<float> buffer (channels, (int) numAudioOutputs, (int) frames);
         processor->processBlockBypassed (buffer, noMidi);
+    }
 }
 
 void Lv2Instance::silenceOutputs (uint32_t frames) noexcept

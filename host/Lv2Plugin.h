@@ -119,7 +119,7 @@ private:
     std::array<float*, 2> unusedOutputs {};
     const float* freeWheelingInput = nullptr;
     const float* enabledInput = nullptr;
-    std::array<const float*, Lv2Ports::numControls> controls {};
+    std::array<const float*, Lv2Ports::numControls> controls {};   // never null
 
     // Each control port's bits as last seen, and the value last applied
     // from it; until the first run (or a restore) every port applies.

@@ -158,20 +158,38 @@ bool Processor::isPublishingOnThisThread() noexcept
 
 void Processor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
 {
+    if (buffer.getNumSamples() > 0 && buffer.getNumChannels() > 0)
+        processChannels (buffer.getArrayOfWritePointers(), buffer.getNumChannels(), buffer.getNumSamples());
+    else
+        stateMachine->handleMessages();
+}
+
+void Processor::processChannels (float* const* channels, int numChannels, int numSamples) noexcept
+{
     stateMachine->handleMessages();
 
     // Input at subnormal level (a reverb's tail that nothing flushed, say)
     // would make the block several times dearer: in such a block,
     // subnormals count as zero. Louder audio meets none, so the
     // floating-point mode, costly to read and to write, is left alone.
-    if (engine.wantsSubnormalsFlushed (buffer))
+    struct Channels
+    {
+        float* const* channels;
+        int numChannels, numSamples;
+
+        int getNumChannels() const noexcept                 { return numChannels; }
+        int getNumSamples() const noexcept                  { return numSamples; }
+        const float* getReadPointer (int c) const noexcept  { return channels[c]; }
+    };
+
+    if (engine.wantsSubnormalsFlushed (Channels { channels, numChannels, numSamples }))
     {
         const ScopedFlushDenormals flushDenormals;
-        engine.process (buffer);
+        engine.process (channels, numChannels, numSamples);
     }
     else
     {
-        engine.process (buffer);
+        engine.process (channels, numChannels, numSamples);
     }
 }
 

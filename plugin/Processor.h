@@ -34,6 +34,11 @@ public:
     void processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
     void processBlockBypassed (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
     using juce::AudioProcessor::processBlock;
+
+    /** What processBlock() does, for channels a format holds as plain
+        pointers (numChannels and numSamples at least 1): no buffer object
+        is made around them. */
+    void processChannels (float* const* channels, int numChannels, int numSamples) noexcept;
     using juce::AudioProcessor::processBlockBypassed;
 
     /** Mono, stereo, and mono in to stereo out (host/Identity.cmake); nothing else. */
