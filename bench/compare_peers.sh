@@ -13,8 +13,9 @@
 # Environment: BUILD_DIR (default build-test; Tessamune's LV2 and
 # engine_bench are built there and lv2host in $BUILD_DIR/lv2host),
 # LV2HOST_SRC (default ../shared/tools/lv2host), BLOCKS (default
-# "32 64 128 512 1024"), SECONDS_AUDIO (seconds of audio per pass, default 20: shorter passes take milliseconds, and their ratios scatter), REPEAT (timed
-# passes per run, default 21).
+# "32 64 128 512 1024"), SECONDS_AUDIO (seconds of audio per pass, default
+# 20: shorter passes take only milliseconds, and their ratios scatter),
+# REPEAT (timed passes per run, default 21).
 #
 # Prints the processor's model and the instruction set Tessamune's kernels
 # chose on it first: the figures hold for that kind of machine only.
