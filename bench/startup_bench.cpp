@@ -2,9 +2,10 @@
     startup_bench: how fast instances of the built plug-in come up, as a host
     opening a session with many of them would see it.
 
-    startup_bench [--runs N] [--instances K] [--lv2 BINARY] [--vst3 MODULE]
+    startup_bench [--runs N] [--instances K] [--lv2 BINARY]... [--vst3 MODULE]...
 
-    For each format given, N times over, a fresh process (forked before the
+    For each binary given (several may be, for instance another maker's
+    LV2 as a reference measured in the same run), N times over, a fresh process (forked before the
     plug-in's binary is touched) loads the binary, then brings up K
     instances one after the other, each ready to process: for the LV2,
     instantiate (with the URID map and the block-length options a typical
@@ -343,8 +344,7 @@ namespace
 int main (int argc, char** argv)
 {
     int runs = 21, instances = 8;
-    const char* lv2 = nullptr;
-    const char* vst3 = nullptr;
+    std::vector<std::pair<std::string, std::string>> binaries;   // format, path
 
     for (int i = 1; i + 1 < argc; i += 2)
     {
@@ -352,48 +352,43 @@ int main (int argc, char** argv)
 
         if (option == "--runs")            runs = std::max (1, std::atoi (argv[i + 1]));
         else if (option == "--instances")  instances = std::max (2, std::atoi (argv[i + 1]));
-        else if (option == "--lv2")        lv2 = argv[i + 1];
-        else if (option == "--vst3")       vst3 = argv[i + 1];
+        else if (option == "--lv2")        binaries.emplace_back ("LV2", argv[i + 1]);
+        else if (option == "--vst3")       binaries.emplace_back ("VST3", argv[i + 1]);
         else
         {
-            std::fprintf (stderr, "usage: startup_bench [--runs N] [--instances K] [--lv2 BINARY] [--vst3 MODULE]\n");
+            std::fprintf (stderr, "usage: startup_bench [--runs N] [--instances K] [--lv2 BINARY]... [--vst3 MODULE]...\n");
             return 2;
         }
     }
 
-    if (lv2 == nullptr && vst3 == nullptr)
+    if (binaries.empty())
     {
-        std::fprintf (stderr, "startup_bench: name the LV2 binary (--lv2) or the VST3 module (--vst3)\n");
+        std::fprintf (stderr, "startup_bench: name an LV2 binary (--lv2) or a VST3 module (--vst3)\n");
         return 2;
     }
 
-    std::printf ("%d fresh processes per format, %d instances in each\n", runs, instances);
+    std::printf ("%d fresh processes per binary, %d instances in each\n", runs, instances);
 
-    const std::pair<const char*, bool (*) (const char*, int, Figures&)> formats[] {
-        { lv2, measureLv2 }, { vst3, measureVst3 }
-    };
-
-    for (const auto& [binary, measure] : formats)
+    for (const auto& [format, binary] : binaries)
     {
-        if (binary == nullptr)
-            continue;
-
+        const auto measure = format == "LV2" ? measureLv2 : measureVst3;
         std::vector<Figures> results;
 
         for (int r = 0; r < runs; ++r)
         {
             Figures figures;
 
-            if (! inFreshProcess ([&] (Figures& f) { return measure (binary, instances, f); }, figures))
+            if (! inFreshProcess ([&] (Figures& f) { return measure (binary.c_str(), instances, f); }, figures))
             {
-                std::fprintf (stderr, "startup_bench: %s did not come up\n", binary);
+                std::fprintf (stderr, "startup_bench: %s did not come up\n", binary.c_str());
                 return 1;
             }
 
             results.push_back (figures);
         }
 
-        report (binary == lv2 ? "LV2" : "VST3", results);
+        std::printf ("%s\n", binary.c_str());
+        report (format.c_str(), results);
     }
 
     return 0;

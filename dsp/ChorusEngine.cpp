@@ -56,7 +56,10 @@ ChorusEngine::ChorusEngine (int32_t rate)
         v.mixPercent = 100.0f;
     }
 
-    setSampleRate ((uint32_t) usableRateOrFallback (rate));
+    // The lines the voices were built with hold zeros that nothing has
+    // written; they are mapped in only when the engine is prepared to play,
+    // by when the rate may have changed (and they been replaced).
+    resize ((uint32_t) usableRateOrFallback (rate), true);
     copyControlsToVoices();
 
     // Chooses the vector code for this processor now rather than in the
@@ -66,9 +69,17 @@ ChorusEngine::ChorusEngine (int32_t rate)
 
 void ChorusEngine::setSampleRate (uint32_t rate)
 {
-    if (rate == sampleRate || ! isUsableSampleRate ((double) rate))
+    if (! isUsableSampleRate ((double) rate))
         return;
 
+    if (rate != sampleRate)
+        resize (rate, false);
+
+    makeLinesResident();
+}
+
+void ChorusEngine::resize (uint32_t rate, bool linesAreZero)
+{
     // Storage for every array first, fresh where an array must grow (what
     // it held is not kept: preparing clears it): if an allocation fails
     // nothing has changed yet, and what follows cannot fail.
@@ -86,27 +97,54 @@ void ChorusEngine::setSampleRate (uint32_t rate)
             rings[i].reserve (ringLength);
     }
 
+    sampleRate = rate;
+
     for (size_t i = 0; i < 2; ++i)
     {
-        if (lines[i].capacity() > 0)
-        {
-            prefault (lines[i].data(), lines[i].capacity() * sizeof (float));
+        // A fresh store holds zeros already: preparing the voice need not
+        // write them (and so map in every page) again.
+        const bool fresh = lines[i].capacity() > 0;
+
+        if (fresh)
             voice[i].line.buffer.swap (lines[i]);
-        }
 
         if (rings[i].capacity() > 0)
             preDelay[i].data.swap (rings[i]);
+
+        voice[i].prepare ((int32_t) rate, fresh || linesAreZero);
+        preDelay[i].resize (rate);
     }
 
-    sampleRate = rate;
-    voice[0].prepare ((int32_t) rate);
-    voice[1].prepare ((int32_t) rate);
-    preDelay[0].resize (rate);
-    preDelay[1].resize (rate);
+    linesResident = false;
 
     // Emptied: nothing small is left inside.
     samplesSinceSmallInput = quietForEver;
     samplesHeld = preDelay[0].length + (int32_t) voice[0].line.delaySamplesFor (voice[0].maxDelayMs) + 2;
+}
+
+void ChorusEngine::makeLinesResident() noexcept
+{
+    if (linesResident)
+        return;
+
+    // Every page of the lines mapped in and written once, before the audio
+    // thread writes there: a page first touched on the audio thread would
+    // cost it a page fault. Writing each page's first sample back as it is
+    // changes nothing the lines hold.
+    for (auto& v : voice)
+    {
+        auto* const data = v.line.buffer.data();
+        const auto samples = v.line.buffer.size();
+        prefault (data, samples * sizeof (float));
+
+        const auto perPage = (size_t) sysconf (_SC_PAGESIZE) / sizeof (float);
+        auto* const touched = static_cast<volatile float*> (data);
+
+        for (size_t i = 0; i < samples; i += perPage)
+            touched[i] = touched[i];
+    }
+
+    linesResident = true;
 }
 
 void ChorusEngine::reset() noexcept

@@ -48,9 +48,12 @@ public:
     explicit ChorusEngine (int32_t sampleRate);
 
     /** Re-prepares both voices and rebuilds both pre-delay rings when the rate
-        differs from the current one; does nothing for the current rate or an
-        unusable one. If an allocation fails, std::bad_alloc reaches the caller
-        and the engine stays as it was. Only while processing is stopped. */
+        differs from the current one; does nothing for an unusable rate, and
+        for the current one only makes sure that the delay lines' memory is
+        mapped in (which the engine leaves until it is first prepared to play,
+        so that lines replaced before then never cost a page). If an
+        allocation fails, std::bad_alloc reaches the caller and the engine
+        stays as it was. Only while processing is stopped. */
     void setSampleRate (uint32_t rate);
 
     /** Empties the pre-delay rings and the delay lines and restarts the
@@ -144,6 +147,16 @@ private:
     /** Copies the control values into both voices. Audio thread, or while
         nothing else touches the engine. */
     void copyControlsToVoices() noexcept;
+
+    /** setSampleRate's re-preparation for another rate; lines that hold
+        only zeros nothing wrote (as built) are not written again. */
+    void resize (uint32_t rate, bool linesAreZero);
+
+    /** Maps in and writes once every page of the delay lines, if that has
+        not been done since they were made. */
+    void makeLinesResident() noexcept;
+
+    bool linesResident = false;
 
     std::atomic<bool> controlsPending { false };
 

@@ -10,16 +10,20 @@ ChorusVoice::ChorusVoice()
     lfo.frequency = 0.0f;
 }
 
-void ChorusVoice::prepare (int32_t sampleRate)
+void ChorusVoice::prepare (int32_t sampleRate, bool lineIsZero)
 {
     lfo.phase = 0.0f;
 
     line.sampleRate = sampleRate;
     line.length = 2 * sampleRate;
     // Sized, then cleared whole at memory speed: a store's elements made by
-    // resize() hold whatever its memory held (DelayLine.h).
+    // resize() hold whatever its memory held (DelayLine.h). A caller who
+    // knows the store holds zeros nothing wrote (a fresh one) saves the
+    // clearing.
     line.buffer.resize ((size_t) line.length);
-    std::fill (line.buffer.begin(), line.buffer.end(), 0.0f);
+
+    if (! lineIsZero)
+        std::fill (line.buffer.begin(), line.buffer.end(), 0.0f);
     line.readIndex = 0;
     line.writeIndex = 0;
     line.lastOutput = 0.0f;

@@ -30,8 +30,10 @@ public:
 
     /** Sizes and clears the line for a rate in hertz (at least 1), restarts
         the oscillator and applies the mode and settings. Only while the audio
-        thread is not processing. Allocates. */
-    void prepare (int32_t sampleRate);
+        thread is not processing. Allocates. With lineIsZero the caller
+        vouches that the line's store holds nothing but zeros nothing wrote,
+        and it is not cleared again. */
+    void prepare (int32_t sampleRate, bool lineIsZero = false);
 
     /** Makes sure the next prepare() at this rate allocates nothing. */
     void reserve (int32_t sampleRate) { line.buffer.reserve ((size_t) sampleRate * 2); }
