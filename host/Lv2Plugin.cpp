@@ -477,7 +477,7 @@ bool Lv2Instance::isChangeFromEditor() const noexcept
     // Only the editor changes parameters on the message thread; a host's
     // values reach them on the audio thread and are published there too.
     return editorLink != nullptr && juce::MessageManager::existsAndIsCurrentThread()
-        && ! Processor::isPublishingOnThisThread();
+        && ! processor->isPublishingOnThisThread();
 }
 
 void Lv2Instance::audioProcessorParameterChanged (juce::AudioProcessor*, int parameterIndex, float newValue)

@@ -13,11 +13,6 @@ static int32_t constructionRate (double rate)
     return ChorusEngine::isUsableSampleRate (rate) ? (int32_t) rate : 44100;
 }
 
-namespace
-{
-    thread_local bool publishing = false;
-}
-
 Processor::Processor (double sampleRate)
     : juce::AudioProcessor (BusesProperties()
                                 .withInput ("Input", juce::AudioChannelSet::stereo(), false)
@@ -143,17 +138,20 @@ void Processor::publishParameterChanges()
     if (unpublished.load (std::memory_order_relaxed) == 0)
         return;
 
+    const std::lock_guard<std::recursive_mutex> oneAtATime (publishLock);
+    const auto previous = publishingThread.exchange (juce::Thread::getCurrentThreadId());
     const auto changed = unpublished.exchange (0, std::memory_order_acquire);
-    const juce::ScopedValueSetter<bool> fromHost (publishing, true);
 
     for (size_t i = 0; i < ownParameters.size(); ++i)
         if ((changed & (1u << i)) != 0)
             ownParameters[i]->sendValueChangedMessageToListeners (ownParameters[i]->getValue());
+
+    publishingThread.store (previous);
 }
 
-bool Processor::isPublishingOnThisThread() noexcept
+bool Processor::isPublishingOnThisThread() const noexcept
 {
-    return publishing;
+    return publishingThread.load() == juce::Thread::getCurrentThreadId();
 }
 
 void Processor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)

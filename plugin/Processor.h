@@ -7,6 +7,7 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include <atomic>
+#include <mutex>
 #include <vector>
 
 class ChorusParameter;
@@ -92,7 +93,7 @@ public:
 
     /** True on a thread inside publishParameterChanges(): what its
         listeners hear then is a value the host set, not a new one. */
-    static bool isPublishingOnThisThread() noexcept;
+    bool isPublishingOnThisThread() const noexcept;
 
     PlaybackSetup setup;
     ChorusEngine engine;
@@ -105,6 +106,10 @@ private:
     // since their listeners last heard of them (one bit each).
     std::vector<ChorusParameter*> ownParameters;
     std::atomic<uint32_t> unpublished { 0 };
+    // One thread publishes at a time, and the others can tell which one.
+    // (No thread_local: hosts load and unload the plug-in's library.)
+    std::recursive_mutex publishLock;
+    std::atomic<juce::Thread::ThreadID> publishingThread { nullptr };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Processor)
 };
