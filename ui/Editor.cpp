@@ -340,7 +340,8 @@ void Editor::parentHierarchyChanged()
 
 void Editor::usePictures (int scale)
 {
-    if (scale == pictureScale)
+    // (Not while the controls are being made or taken down.)
+    if (scale == pictureScale || valueReadout == nullptr || depthKnob == nullptr)
         return;
 
     pictureScale = scale;
@@ -374,6 +375,19 @@ void Editor::paint (juce::Graphics& g)
     usePictures (Pictures::scaleFor (zoom * (double) g.getInternalContext().getPhysicalPixelScaleFactor()));
 
     g.fillAll (panelColour);
+
+    // At zooms whose size is not a whole number of pixels, the window is a
+    // fraction of a pixel larger than the panel: that last column or row
+    // shows the picture's edge, stretched, rather than the plain colour.
+    const auto panelArea = juce::Rectangle<float> ((float) (panelWidth * zoom), (float) (panelHeight * zoom));
+    const auto wholePixels = juce::Rectangle<int> ((int) panelArea.getWidth(), (int) panelArea.getHeight());
+
+    if (wholePixels != getLocalBounds())
+    {
+        const juce::Graphics::ScopedSaveState state (g);
+        g.excludeClipRegion (wholePixels);
+        g.drawImage (background, getLocalBounds().toFloat());
+    }
 
     // At 100% with the pictures at scale 1 this is a plain copy of the
     // background, pixel for pixel.
