@@ -217,10 +217,14 @@ double Editor::fitOnScreen (double wanted)
     if (screen == nullptr || screen->userArea.isEmpty())
         return wanted;
 
+    // Room for what a host or the window system puts around the panel: a
+    // title bar, a host's tool bar.
+    constexpr int surroundings = 64;
+
     const auto fits = [area = screen->userArea] (double zoom)
     {
         const auto size = sizeForZoom (zoom);
-        return size.getWidth() <= area.getWidth() && size.getHeight() <= area.getHeight();
+        return size.getWidth() <= area.getWidth() && size.getHeight() <= area.getHeight() - surroundings;
     };
 
     if (fits (wanted))
