@@ -129,7 +129,11 @@ void FilmStripKnob::mouseWheelMove (const juce::MouseEvent& e, const juce::Mouse
     const auto amount = (std::abs (wheel.deltaX) > std::abs (wheel.deltaY) ? -wheel.deltaX : wheel.deltaY)
                       * (wheel.isReversed ? -1.0f : 1.0f);
 
-    // Smooth scrolling sends parts of a notch: they add up to whole ones.
+    // Smooth scrolling sends parts of a notch: they add up to whole ones,
+    // as long as the wheel keeps turning the same way.
+    if ((amount > 0.0f && wheelNotches < 0.0) || (amount < 0.0f && wheelNotches > 0.0))
+        wheelNotches = 0.0;
+
     wheelNotches += (double) amount / notch;
     const auto notches = (int) wheelNotches;
     wheelNotches -= notches;

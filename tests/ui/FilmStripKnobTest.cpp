@@ -255,6 +255,7 @@ TEST (FilmStripKnob, EachWheelNotchGoesToTheNextTwentieth)
         { "to the top",                  9.8, { 1.0f, 1.0f },     0, 10.0, 1 },
         { "nothing beyond the bottom",   0.0, { -1.0f },          0, 0.0,  0 },
         { "parts of a notch add up",     1.0, { 0.4f, 0.4f, 0.4f }, 0, 1.5, 1 },
+        { "a part turned back is gone",  1.0, { 0.6f, -1.0f },    0, 0.5, 1 },
     };
 
     for (const auto& c : cases)

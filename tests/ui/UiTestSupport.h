@@ -207,6 +207,19 @@ namespace uitest
         return highest;
     }
 
+    /** Notches of a wheel as the framework reports them on Linux: 50/256 of
+        a unit each, up for positive counts. */
+    inline juce::MouseWheelDetails wheelNotches (float notches)
+    {
+        juce::MouseWheelDetails details;
+        details.deltaX = 0.0f;
+        details.deltaY = notches * 50.0f / 256.0f;
+        details.isReversed = false;
+        details.isSmooth = false;
+        details.isInertial = false;
+        return details;
+    }
+
     //==============================================================================
     /** One left-button gesture on one component, delivered by calling its
         mouse callbacks directly (there is no window to route real events). */
@@ -229,17 +242,10 @@ namespace uitest
             component.mouseDrag (event (position, juce::ModifierKeys::leftButtonModifier | extraModifiers, 1));
         }
 
-        /** Wheel notches as the framework reports them on Linux (50/256 of a
-            unit each), up for positive counts, each event at its own time. */
+        /** Turns a wheel by notches (see wheelNotches), each event at a time
+            of its own. */
         void wheel (juce::Point<float> position, float notches, int modifiers = juce::ModifierKeys::noModifiers)
         {
-            juce::MouseWheelDetails details;
-            details.deltaX = 0.0f;
-            details.deltaY = notches * 50.0f / 256.0f;
-            details.isReversed = false;
-            details.isSmooth = false;
-            details.isInertial = false;
-
             wheelTime += juce::RelativeTime::milliseconds (10);
             component.mouseWheelMove (juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(),
                                                         position, juce::ModifierKeys (modifiers),
@@ -250,7 +256,7 @@ namespace uitest
                                                         juce::MouseInputSource::defaultTiltY,
                                                         &component, &component, wheelTime,
                                                         position, wheelTime, 0, false),
-                                      details);
+                                      wheelNotches (notches));
         }
 
         void release (juce::Point<float> position)
@@ -352,20 +358,13 @@ namespace uitest
             click (position);
         }
 
-        /** Wheel notches as the framework reports them on Linux (50/256 of a
-            unit each), up for positive counts. */
+        /** Turns a wheel by notches (see wheelNotches). */
         void wheel (juce::Point<float> position, float notches, juce::ModifierKeys::Flags extra = juce::ModifierKeys::noModifiers)
         {
             send (position, extra);
             const juce::ScopedValueSetter<juce::ModifierKeys> held (juce::ModifierKeys::currentModifiers, juce::ModifierKeys (extra));
 
-            juce::MouseWheelDetails details;
-            details.deltaX = 0.0f;
-            details.deltaY = notches * 50.0f / 256.0f;
-            details.isReversed = false;
-            details.isSmooth = false;
-            details.isInertial = false;
-            peer->handleMouseWheel (juce::MouseInputSource::InputSourceType::mouse, position, time += 100, details);
+            peer->handleMouseWheel (juce::MouseInputSource::InputSourceType::mouse, position, time += 100, wheelNotches (notches));
         }
 
         /** Moves the pointer away, so the next gesture starts afresh. */
