@@ -96,12 +96,12 @@ Editor::Editor (Processor& p, juce::AudioProcessorValueTreeState& parameters)
     // Only the pictures for this zoom are decoded; the window system's own
     // scale is known once the window is on the screen.
     pictureScale = Pictures::scaleFor (zoom * windowScale());
-    background = Pictures::get (Pictures::background, pictureScale);
+    const auto pictures = Pictures::getAll (pictureScale);
+    background = pictures[Pictures::background];
 
-    const auto makeKnob = [this] (const char* name, Pictures::Id picture, juce::Rectangle<int> bounds)
+    const auto makeKnob = [this, &pictures] (const char* name, Pictures::Id picture, juce::Rectangle<int> bounds)
     {
-        auto knob = std::make_unique<Knob_frames> (name, Pictures::get (picture, pictureScale),
-                                                   Pictures::framesAcross (picture, pictureScale));
+        auto knob = std::make_unique<Knob_frames> (name, pictures[picture], Pictures::framesAcross (picture, pictureScale));
         addAndMakeVisible (*knob);
         knob->setRange (0.0, 10.0, 0.0);
         knob->setSliderStyle (juce::Slider::RotaryHorizontalVerticalDrag);
@@ -123,17 +123,17 @@ Editor::Editor (Processor& p, juce::AudioProcessorValueTreeState& parameters)
         button.setBounds (bounds);
     };
 
-    chorusLed = std::make_unique<Toggle_frames> ("chorus_led", Pictures::get (Pictures::chorusLed, pictureScale), pictureScale);
+    chorusLed = std::make_unique<Toggle_frames> ("chorus_led", pictures[Pictures::chorusLed], pictureScale);
     setUpSwitch (*chorusLed, lampArea);
 
-    chorusSwitch = std::make_unique<ToggleClick_frames> ("chorus_on", Pictures::get (Pictures::footswitch, pictureScale), pictureScale);
+    chorusSwitch = std::make_unique<ToggleClick_frames> ("chorus_on", pictures[Pictures::footswitch], pictureScale);
     setUpSwitch (*chorusSwitch, switchArea);
 
-    stereoToggle = std::make_unique<Toggle_frames> ("toggle_stereo", Pictures::get (Pictures::toggleStereo, pictureScale), pictureScale);
+    stereoToggle = std::make_unique<Toggle_frames> ("toggle_stereo", pictures[Pictures::toggleStereo], pictureScale);
     setUpSwitch (*stereoToggle, toggleArea);
 
     valueReadout = std::make_unique<ValueReadout>();
-    valueReadout->setPictures (Pictures::get (Pictures::readoutDigits, pictureScale), pictureScale);
+    valueReadout->setPictures (pictures[Pictures::readoutDigits], pictureScale);
     addChildComponent (*valueReadout);
     valueReadout->setAlwaysOnTop (true);
 
@@ -349,13 +349,14 @@ void Editor::usePictures (int scale)
         return;
 
     pictureScale = scale;
-    background = Pictures::get (Pictures::background, scale);
+    const auto pictures = Pictures::getAll (scale);
+    background = pictures[Pictures::background];
 
     for (const auto& [knob, picture] : { std::pair { depthKnob.get(), Pictures::knobDepth },
                                          std::pair { speedKnob.get(), Pictures::knobSpeed },
                                          std::pair { mixKnob.get(), Pictures::knobMix } })
     {
-        knob->stripImage = Pictures::get (picture, scale);
+        knob->stripImage = pictures[picture];
         knob->setFilmStrip (&knob->stripImage, 65, Pictures::framesAcross (picture, scale));
     }
 
@@ -363,11 +364,11 @@ void Editor::usePictures (int scale)
                                            std::pair<Toggle_frames*, Pictures::Id> { chorusSwitch.get(), Pictures::footswitch },
                                            std::pair<Toggle_frames*, Pictures::Id> { stereoToggle.get(), Pictures::toggleStereo } })
     {
-        toggle->stripImage = Pictures::get (picture, scale);
+        toggle->stripImage = pictures[picture];
         toggle->setFilmStrip (&toggle->stripImage, 2, scale);
     }
 
-    valueReadout->setPictures (Pictures::get (Pictures::readoutDigits, scale), scale);
+    valueReadout->setPictures (pictures[Pictures::readoutDigits], scale);
     repaint();
 }
 

@@ -2,6 +2,10 @@
 
 #include <BinaryData.h>
 
+#include <future>
+#include <utility>
+#include <vector>
+
 namespace
 {
     struct Data
@@ -43,6 +47,11 @@ namespace
     {
         return juce::jlimit (1, Pictures::maximumScale, scale) - 1;
     }
+
+    juce::int64 keyOf (const Data& data) noexcept
+    {
+        return (juce::int64) (juce::pointer_sized_int) data.bytes;
+    }
 }
 
 int Pictures::scaleFor (double effectiveScale) noexcept
@@ -66,6 +75,44 @@ juce::Image Pictures::get (Id id, int scale)
 
     const auto& data = table[id][column (scale)];
     return juce::ImageCache::getFromMemory (data.bytes, data.size);
+}
+
+std::array<juce::Image, Pictures::numIds> Pictures::getAll (int scale)
+{
+    // Pictures smaller than this are quicker decoded than a thread is made.
+    constexpr int largeBytes = 64 * 1024;
+
+    std::array<juce::Image, numIds> pictures;
+    std::vector<std::pair<int, std::future<juce::Image>>> decoding;
+
+    for (int id = 0; id < numIds; ++id)
+    {
+        const auto& data = table[id][column (scale)];
+
+        // The image cache's key for a picture in memory, as getFromMemory
+        // uses it: where a picture is cached already, nothing is decoded.
+        pictures[(size_t) id] = juce::ImageCache::getFromHashCode (keyOf (data));
+
+        if (pictures[(size_t) id].isValid())
+            continue;
+
+        if (data.size < largeBytes)
+            pictures[(size_t) id] = get ((Id) id, scale);
+        else
+            decoding.emplace_back (id, std::async (std::launch::async, [data]
+            {
+                return juce::ImageFileFormat::loadFrom (data.bytes, (size_t) data.size);
+            }));
+    }
+
+    // The cache is filled here, on the calling thread, as for get().
+    for (auto& [id, picture] : decoding)
+    {
+        pictures[(size_t) id] = picture.get();
+        juce::ImageCache::addImageToCache (pictures[(size_t) id], keyOf (table[id][column (scale)]));
+    }
+
+    return pictures;
 }
 
 bool Pictures::framesAcross (Id id, int scale) noexcept

@@ -2,6 +2,8 @@
 
 #include <juce_graphics/juce_graphics.h>
 
+#include <array>
+
 /**
     The front panel's pictures, compiled into the module at three scales: the
     panel's own pixels (scale 1) and two and three pixels per panel pixel in
@@ -39,6 +41,12 @@ namespace Pictures
     /** The picture at one of the scales above (any other scale is read as
         the nearest one); an invalid image if it cannot be decoded. */
     juce::Image get (Id id, int scale);
+
+    /** Every picture at a scale, as get() gives them. Those not in the image
+        cache yet are decoded side by side, the large ones each on a thread
+        of its own, so that a window opening at a larger zoom waits for the
+        largest of them rather than for all in turn. */
+    std::array<juce::Image, numIds> getAll (int scale);
 
     /** True where a strip holds its frames side by side rather than stacked:
         the knobs' strips above scale 1. */
