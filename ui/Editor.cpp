@@ -305,7 +305,7 @@ void Editor::resized()
         const auto changed = ! sameZoom (fitting, zoom);
         zoom = fitting;
 
-        if (changed && ! settingOwnSize)
+        if (changed && ! settingOwnSize && isBeingResizedByTheUser())
             keepChosenZoom();
 
         const auto size = sizeForZoom (zoom);
@@ -318,6 +318,15 @@ void Editor::resized()
     }
 
     layOut();
+}
+
+bool Editor::isBeingResizedByTheUser() const
+{
+    // The user drags the panel's corner, or the edge of a window around it
+    // (a mouse button is down then, wherever the pointer is). A host or the
+    // window system setting up or fitting the window, which some do with a
+    // few sizes in turn, is not a choice of the user's.
+    return cornerGrip->isMouseButtonDown() || juce::ModifierKeys::getCurrentModifiersRealtime().isAnyMouseButtonDown();
 }
 
 void Editor::layOut()

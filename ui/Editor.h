@@ -37,9 +37,10 @@ class Processor;
     its saved state), otherwise the one the user chose last anywhere (kept in
     the user's settings), otherwise the scale the host or the desktop asks
     for (the host's content scale, through setScaleFactor, or the desktop's,
-    ui/DesktopScale.h). A zoom chosen from the menu or by resizing is kept for
-    the instance and remembered for the user. Opening, the window is made no
-    larger than the screen.
+    ui/DesktopScale.h). A zoom chosen from the menu or by dragging the window
+    larger or smaller is kept for the instance and remembered for the user; a
+    size the host gives the window by itself only shows. Opening, the window
+    is made no larger than the screen.
 */
 class Editor : public juce::AudioProcessorEditor,
                public juce::Slider::Listener,
@@ -106,6 +107,7 @@ private:
     void handleAsyncUpdate() override;
 
     void keepChosenZoom();
+    bool isBeingResizedByTheUser() const;
     void applyZoom (double newZoom);
     void layOut();
     void usePictures (int scale);

@@ -76,8 +76,12 @@ TEST (RememberedZoom, IsWrittenAMomentAfterTheChoice)
     Window window;
 
     // A window dragged larger step by step.
-    for (int width = 400; width <= 555; width += 5)
-        window.editor.setSize (width, 2000);
+    {
+        const uitest::ScopedButtonHeldOutside dragging;
+
+        for (int width = 400; width <= 555; width += 5)
+            window.editor.setSize (width, 2000);
+    }
 
     EXPECT_FALSE (settings.settingsFile().exists());
     uitest::pumpMessages (RememberedZoom::writeDelayMs + 300);

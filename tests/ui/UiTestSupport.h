@@ -63,6 +63,36 @@ namespace uitest
         std::optional<juce::String> previous;
     };
 
+    /** For its lifetime, the mouse's left button is down as far as a query
+        of the pointer's state tells: as while the user drags the edge of a
+        window, which the window's components see nothing of. */
+    class ScopedButtonHeldOutside
+    {
+    public:
+        ScopedButtonHeldOutside()
+            : previous (PointerQuery::hook())
+        {
+            PointerQuery::hook() = []
+            {
+                return juce::ModifierKeys::currentModifiers.withFlags (juce::ModifierKeys::leftButtonModifier);
+            };
+        }
+
+        ~ScopedButtonHeldOutside()
+        {
+            PointerQuery::hook() = previous;
+        }
+
+    private:
+        // The window system's query, which the framework keeps for its peers.
+        struct PointerQuery : juce::ComponentPeer
+        {
+            static std::function<juce::ModifierKeys()>& hook() { return getNativeRealtimeModifiers; }
+        };
+
+        std::function<juce::ModifierKeys()> previous;
+    };
+
     /** A settings folder of its own (XDG_CONFIG_HOME) for as long as it
         exists: no zoom remembered by another test is seen, and none chosen
         here reaches another. Must outlive the editors made meanwhile, which

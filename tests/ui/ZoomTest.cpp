@@ -340,15 +340,63 @@ TEST_F (ZoomTest, AnySizeFromTheHostBecomesTheLargestZoomThatFits)
     for (const auto& c : cases)
     {
         SCOPED_TRACE (c.name);
-        editor->setSize (c.width, c.height);
 
-        EXPECT_DOUBLE_EQ (editor->getZoom(), juce::jlimit (1.0, 3.0, c.zoom));
-        EXPECT_EQ (editor->getWidth(), c.expectedWidth);
-        EXPECT_EQ (editor->getHeight(), c.expectedHeight);
+        {
+            // The host alone: the window shows the zoom, nothing keeps it.
+            editor->setSize (1000, 1000);
+            editor->setSize (c.width, c.height);
 
-        // Chosen by resizing: kept for the instance.
-        EXPECT_DOUBLE_EQ (processor.editorZoom.load(), editor->getZoom());
+            EXPECT_DOUBLE_EQ (editor->getZoom(), juce::jlimit (1.0, 3.0, c.zoom));
+            EXPECT_EQ (editor->getWidth(), c.expectedWidth);
+            EXPECT_EQ (editor->getHeight(), c.expectedHeight);
+            EXPECT_EQ (processor.editorZoom.load(), 0.0);
+        }
+
+        {
+            // The user dragging the edge of the host's window: a choice, kept
+            // for the instance.
+            editor->setSize (1000, 1000);
+            const uitest::ScopedButtonHeldOutside dragging;
+            editor->setSize (c.width, c.height);
+
+            EXPECT_EQ (editor->getWidth(), c.expectedWidth);
+            EXPECT_EQ (editor->getHeight(), c.expectedHeight);
+            EXPECT_DOUBLE_EQ (processor.editorZoom.load(), editor->getZoom());
+            processor.editorZoom = 0.0;
+        }
     }
+
+    // The last choice, for the next window.
+    editor.reset();
+    EXPECT_NEAR (RememberedZoom().recall().value_or (0.0), 2.002, 1.0e-9);
+}
+
+TEST_F (ZoomTest, DraggingThePanelsCornerZoomsItAndIsAChoice)
+{
+    uitest::DesktopWindow window (*editor);
+
+    if (! window.isOpen())
+        GTEST_SKIP() << "no display";
+
+    // The corner shows only while the mouse is over it: at rest the panel
+    // is the picture it always was.
+    const auto atRest = expectedPanel (1, 64, true, true);
+    EXPECT_TRUE (uitest::sameRegion (uitest::paint (*editor), { 0, 0, 370, 476 }, atRest, atRest.getBounds()));
+
+    // Half as large again: 185 more across, 238 more down.
+    const juce::Point<float> corner { 365.0f, 471.0f };
+    window.press (corner);
+    window.drag (corner.translated (90.0f, 120.0f));
+    window.drag (corner.translated (185.0f, 238.0f));
+    window.release (corner.translated (185.0f, 238.0f));
+    window.leave();
+
+    EXPECT_EQ (editor->getZoom(), 1.5);
+    EXPECT_EQ (editor->getWidth(), 555);
+    EXPECT_EQ (processor.editorZoom.load(), 1.5);
+
+    editor.reset();
+    EXPECT_EQ (RememberedZoom().recall(), 1.5);
 }
 
 TEST_F (ZoomTest, DraggingAnEdgeOrTheCornerKeepsTheAspectRatio)
