@@ -373,28 +373,31 @@ TEST_F (ZoomTest, AnySizeFromTheHostBecomesTheLargestZoomThatFits)
 
 TEST_F (ZoomTest, DraggingThePanelsCornerZoomsItAndIsAChoice)
 {
-    uitest::DesktopWindow window (*editor);
+    {
+        uitest::DesktopWindow window (*editor);
 
-    if (! window.isOpen())
-        GTEST_SKIP() << "no display";
+        if (! window.isOpen())
+            GTEST_SKIP() << "no display";
 
-    // The corner shows only while the mouse is over it: at rest the panel
-    // is the picture it always was.
-    const auto atRest = expectedPanel (1, 64, true, true);
-    EXPECT_TRUE (uitest::sameRegion (uitest::paint (*editor), { 0, 0, 370, 476 }, atRest, atRest.getBounds()));
+        // The corner shows only while the mouse is over it: at rest the panel
+        // is the picture it always was.
+        const auto atRest = expectedPanel (1, 64, true, true);
+        EXPECT_TRUE (uitest::sameRegion (uitest::paint (*editor), { 0, 0, 370, 476 }, atRest, atRest.getBounds()));
 
-    // Half as large again: 185 more across, 238 more down.
-    const juce::Point<float> corner { 365.0f, 471.0f };
-    window.press (corner);
-    window.drag (corner.translated (90.0f, 120.0f));
-    window.drag (corner.translated (185.0f, 238.0f));
-    window.release (corner.translated (185.0f, 238.0f));
-    window.leave();
+        // Half as large again: 185 more across, 238 more down.
+        const juce::Point<float> corner { 365.0f, 471.0f };
+        window.press (corner);
+        window.drag (corner.translated (90.0f, 120.0f));
+        window.drag (corner.translated (185.0f, 238.0f));
+        window.release (corner.translated (185.0f, 238.0f));
+        window.leave();
 
-    EXPECT_EQ (editor->getZoom(), 1.5);
-    EXPECT_EQ (editor->getWidth(), 555);
-    EXPECT_EQ (processor.editorZoom.load(), 1.5);
+        EXPECT_EQ (editor->getZoom(), 1.5);
+        EXPECT_EQ (editor->getWidth(), 555);
+        EXPECT_EQ (processor.editorZoom.load(), 1.5);
+    }
 
+    // And the user's, for the next window.
     editor.reset();
     EXPECT_EQ (RememberedZoom().recall(), 1.5);
 }
