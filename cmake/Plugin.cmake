@@ -25,6 +25,7 @@ file(GLOB TESSAMUNE_UI_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/ui/*.cpp)
 target_sources(Tessamune PRIVATE
     plugin/Processor.cpp
     plugin/DecimalText.cpp
+    plugin/EditorZoom.cpp
     plugin/Parameters.cpp
     plugin/ParameterListenerEngine.cpp
     plugin/State.cpp

@@ -101,6 +101,13 @@ public:
     juce::AudioProcessorValueTreeState parameters;
     std::atomic<bool> ready { false };
 
+    /** The zoom chosen for this instance's editor (plugin/EditorZoom.h),
+        kept with its state, or 0 while none has been: the editor then opens
+        at the zoom the user chose last anywhere. Set by the editor on the
+        message thread and by loading a state that holds one; it touches
+        neither the parameters nor the audio. */
+    std::atomic<double> editorZoom { 0.0 };
+
 private:
     // The parameters in index order, and those set on the audio thread
     // since their listeners last heard of them (one bit each).

@@ -1,6 +1,7 @@
 #include "plugin/State.h"
 
 #include "plugin/DecimalText.h"
+#include "plugin/EditorZoom.h"
 #include "plugin/Parameters.h"
 #include "plugin/Processor.h"
 
@@ -18,6 +19,47 @@ namespace
     const juce::Identifier paramType ("PARAM");
     const juce::Identifier idProperty ("id");
     const juce::Identifier valueProperty ("value");
+    const juce::Identifier editorType ("EDITOR");
+    const juce::Identifier zoomProperty ("zoom");
+
+    // The editor's zoom goes into an element of its own after the
+    // parameters: <EDITOR zoom="200"/>. The parameter tree reads nothing from
+    // it, and it stays in the tree like anything else the tree does not use,
+    // so releases that do not know it load such a state unchanged and save it
+    // back as it was. A state without a zoom is written as before.
+    void writeEditorZoom (juce::ValueTree& state, double zoom)
+    {
+        if (! (zoom > 0.0))
+            return;
+
+        auto editor = state.getChildWithName (editorType);
+
+        if (! editor.isValid())
+        {
+            editor = juce::ValueTree (editorType);
+            state.appendChild (editor, nullptr);
+        }
+
+        editor.setProperty (zoomProperty, EditorZoom::toText (zoom), nullptr);
+    }
+
+    // The first such element, in this letter case only, as the value tree
+    // finds the one the zoom is saved into.
+    std::optional<double> readEditorZoom (const juce::XmlElement& xml)
+    {
+        for (const auto* child : xml.getChildIterator())
+        {
+            if (child->getTagName() != editorType.toString())
+                continue;
+
+            if (! child->hasAttribute (zoomProperty.toString()))
+                return {};
+
+            return EditorZoom::fromText (child->getStringAttribute (zoomProperty.toString()));
+        }
+
+        return {};
+    }
 
     // Plain values are saved in fixed-point notation with 20 digits after the
     // point, the form the plug-in has always written. Values read from a
@@ -345,23 +387,12 @@ namespace
         const bool leaveOutBinaryAttributes;
     };
 
-    // The text of a block, as the header and its end say: a length field
-    // larger than the block is cut to the bytes present, the text ends at its
-    // first zero byte, and a character cut off by the end is dropped. Nothing
-    // for a block that is not one of ours, text that is not UTF-8, or text
-    // longer than the limit (no more than that is looked at).
-    std::optional<std::pair<const char*, size_t>> textOf (const void* data, int sizeInBytes)
+    // How much of `present` bytes of text to parse: up to the first zero
+    // byte, and without a character cut off by the end. Nothing for text
+    // that is empty, not UTF-8, or longer than the limit (no more than that
+    // is looked at).
+    std::optional<size_t> parsableLength (const char* text, size_t present)
     {
-        if (data == nullptr || sizeInBytes <= 8 || juce::ByteOrder::littleEndianInt (data) != StateBlock::magic)
-            return {};
-
-        const auto length = (int) juce::ByteOrder::littleEndianInt (juce::addBytesToPointer (data, 4));
-
-        if (length <= 0)
-            return {};
-
-        const auto* text = static_cast<const char*> (data) + 8;
-        const auto present = (size_t) std::min (length, sizeInBytes - 8);
         const auto* zero = static_cast<const char*> (std::memchr (text, 0, std::min (present, (size_t) StateBlock::maxTextBytes + 1)));
         const auto end = zero != nullptr ? (size_t) (zero - text) : present;
 
@@ -373,7 +404,28 @@ namespace
         if (! size.has_value() || *size == 0)
             return {};
 
-        return std::make_pair (text, *size);
+        return size;
+    }
+
+    // The text of a block, as the header and its end say: a length field
+    // larger than the block is cut to the bytes present, and then as above.
+    // Nothing for a block that is not one of ours.
+    std::optional<std::pair<const char*, size_t>> textOf (const void* data, int sizeInBytes)
+    {
+        if (data == nullptr || sizeInBytes <= 8 || juce::ByteOrder::littleEndianInt (data) != StateBlock::magic)
+            return {};
+
+        const auto length = (int) juce::ByteOrder::littleEndianInt (juce::addBytesToPointer (data, 4));
+
+        if (length <= 0)
+            return {};
+
+        const auto* text = static_cast<const char*> (data) + 8;
+
+        if (const auto size = parsableLength (text, (size_t) std::min (length, sizeInBytes - 8)))
+            return std::make_pair (text, *size);
+
+        return {};
     }
 
     std::unique_ptr<juce::XmlElement> readBlock (const void* data, int sizeInBytes, bool forParameterTree)
@@ -411,12 +463,24 @@ std::unique_ptr<juce::XmlElement> StateBlock::read (const void* data, int sizeIn
     return readBlock (data, sizeInBytes, false);
 }
 
+std::unique_ptr<juce::XmlElement> StateBlock::readDocument (const char* text, size_t size)
+{
+    if (text == nullptr)
+        return {};
+
+    if (const auto length = parsableLength (text, size))
+        return TreeReader (false).read (text, *length);
+
+    return {};
+}
+
 void Processor::getStateInformation (juce::MemoryBlock& destData)
 {
     publishParameterChanges();
 
     auto state = parameters.copyState();
     writeValuesAsFixedPoint (state);
+    writeEditorZoom (state, editorZoom.load());
 
     if (auto xml = state.createXml())
         StateBlock::write (*xml, destData);
@@ -443,6 +507,10 @@ bool Processor::loadState (const void* data, int sizeInBytes)
         ready = false;
         parameters.replaceState (juce::ValueTree::fromXml (*xml));
         ready = true;
+
+        // A state without a zoom leaves this instance's as it was.
+        if (const auto zoom = readEditorZoom (*xml))
+            editorZoom = *zoom;
     }
 
     // Whatever the block held, a prepared engine follows the parameters.

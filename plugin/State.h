@@ -28,6 +28,12 @@ namespace StateBlock
         thread's stack. */
     std::unique_ptr<juce::XmlElement> read (const void* data, int sizeInBytes);
 
+    /** The XML element of a document on its own, without the block's header,
+        read as a block's text is (UTF-8, the limits below, the text ending at
+        its first zero byte): for other small documents the plug-in reads,
+        such as its settings file. nullptr for anything else. */
+    std::unique_ptr<juce::XmlElement> readDocument (const char* text, size_t size);
+
     /*  The limits of what a block may hold, each far beyond what the plug-in
         writes (two levels, six elements, two attributes on an element, four
         names, about 300 bytes) or a project edited by hand would hold, and

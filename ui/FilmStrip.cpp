@@ -10,15 +10,19 @@ FilmStripKnob::FilmStripKnob (const juce::String& name)
 
 FilmStripKnob::~FilmStripKnob() = default;
 
-void FilmStripKnob::setFilmStrip (juce::Image* strip, int frames)
+void FilmStripKnob::setFilmStrip (juce::Image* strip, int frames, bool framesAcross)
 {
     filmStrip = strip;
     frameCount = frames;
+    framesSideBySide = framesAcross;
     setTextBoxStyle (juce::Slider::NoTextBox, false, 0, 0);
 
+    const auto stripWidth = strip != nullptr ? strip->getWidth() : 0;
     const auto stripHeight = strip != nullptr ? strip->getHeight() : 0;
-    frameHeight = frames > 0 ? stripHeight / frames : 0;
-    frameWidth = strip != nullptr ? strip->getWidth() : 0;
+    const auto divided = [frames] (int length) { return frames > 0 ? length / frames : 0; };
+
+    frameWidth = framesAcross ? divided (stripWidth) : stripWidth;
+    frameHeight = framesAcross ? stripHeight : divided (stripHeight);
 }
 
 int FilmStripKnob::getFrameIndex() const noexcept
@@ -46,19 +50,122 @@ void FilmStripKnob::paint (juce::Graphics& g)
     // The frame fills the whole component, scaled if the sizes differ.
     g.drawImage (*filmStrip,
                  0, 0, getWidth(), getHeight(),
-                 0, index * frameHeight, frameWidth, frameHeight);
+                 framesSideBySide ? index * frameWidth : 0, framesSideBySide ? 0 : index * frameHeight,
+                 frameWidth, frameHeight);
 }
 
 void FilmStripKnob::resized()
 {
 }
 
+void FilmStripKnob::startedDragging()
+{
+    dragging = true;
+}
+
+void FilmStripKnob::stoppedDragging()
+{
+    dragging = false;
+}
+
+void FilmStripKnob::mouseDown (const juce::MouseEvent& e)
+{
+    lastDragPosition = e.position;
+    fineDragSeen = false;
+
+    juce::Slider::mouseDown (e);
+}
+
+void FilmStripKnob::mouseDrag (const juce::MouseEvent& e)
+{
+    // The same measure as the slider's own drag: right and up turn it up,
+    // and getMouseDragSensitivity() pixels of both together cover the range.
+    const auto moved = (double) ((e.position.x - lastDragPosition.x) + (lastDragPosition.y - e.position.y));
+    lastDragPosition = e.position;
+
+    const auto fine = e.mods.isShiftDown();
+
+    // Until Shift is first held this is exactly the slider's drag, which is
+    // absolute from the press. From then on the knob moves from where it is,
+    // so that it never jumps when Shift goes down or up.
+    if (! (fine || fineDragSeen) || ! dragging || ! isEnabled())
+    {
+        juce::Slider::mouseDrag (e);
+        return;
+    }
+
+    if (! fineDragSeen)
+    {
+        fineDragSeen = true;
+        unclampedProportion = valueToProportionOfLength (getValue());
+    }
+
+    unclampedProportion += moved / (fine ? fineDragDivisor : 1.0) / (double) getMouseDragSensitivity();
+
+    const auto proportion = juce::jlimit (0.0, 1.0, unclampedProportion);
+    setValue (snapValue (proportionOfLengthToValue (proportion), absoluteDrag), juce::sendNotificationSync);
+}
+
+void FilmStripKnob::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
+{
+    // One notch of a wheel, as the framework reports it on Linux.
+    constexpr double notch = 50.0 / 256.0;
+
+    const auto minimum = getMinimum();
+    const auto maximum = getMaximum();
+
+    if (! isEnabled() || ! isScrollWheelEnabled() || ! (maximum > minimum) || e.mods.isAnyMouseButtonDown())
+    {
+        juce::Slider::mouseWheelMove (e, wheel);
+        return;
+    }
+
+    // The window system sometimes delivers one wheel event twice.
+    if (e.eventTime == lastWheelTime)
+        return;
+
+    lastWheelTime = e.eventTime;
+
+    const auto amount = (std::abs (wheel.deltaX) > std::abs (wheel.deltaY) ? -wheel.deltaX : wheel.deltaY)
+                      * (wheel.isReversed ? -1.0f : 1.0f);
+
+    // Smooth scrolling sends parts of a notch: they add up to whole ones,
+    // as long as the wheel keeps turning the same way.
+    if ((amount > 0.0f && wheelNotches < 0.0) || (amount < 0.0f && wheelNotches > 0.0))
+        wheelNotches = 0.0;
+
+    wheelNotches += (double) amount / notch;
+    const auto notches = (int) wheelNotches;
+    wheelNotches -= notches;
+
+    if (notches == 0)
+        return;
+
+    // Each notch goes to the next multiple of the step, so that values land
+    // on round numbers however the knob was set before.
+    const auto step = (maximum - minimum) * (e.mods.isShiftDown() ? fineWheelStep : wheelStep);
+    const auto position = (getValue() - minimum) / step;
+    constexpr double tolerance = 1.0e-6;
+    const auto from = notches > 0 ? std::floor (position + tolerance) : std::ceil (position - tolerance);
+    const auto target = juce::jlimit (minimum, maximum, minimum + (from + notches) * step);
+
+    if (target != getValue())
+    {
+        const ScopedDragNotification gesture (*this);
+        setValue (target, juce::sendNotificationSync);
+    }
+}
+
 //==============================================================================
 Knob_frames::Knob_frames (const juce::String& name)
-    : FilmStripKnob (name)
+    : Knob_frames (name, juce::ImageCache::getFromMemory (BinaryData::knob_depth_png, BinaryData::knob_depth_pngSize), false)
 {
-    stripImage = juce::ImageCache::getFromMemory (BinaryData::knob_depth_png, BinaryData::knob_depth_pngSize);
-    setFilmStrip (&stripImage, 65);
+}
+
+Knob_frames::Knob_frames (const juce::String& name, const juce::Image& strip, bool framesAcross)
+    : FilmStripKnob (name), stripImage (strip)
+{
+    setFilmStrip (&stripImage, 65, framesAcross);
 }
 
 Knob_frames::~Knob_frames() = default;
@@ -71,10 +178,11 @@ FilmStripToggle::FilmStripToggle (const juce::String& name)
 
 FilmStripToggle::~FilmStripToggle() = default;
 
-void FilmStripToggle::setFilmStrip (juce::Image* strip, int frames)
+void FilmStripToggle::setFilmStrip (juce::Image* strip, int frames, int scale)
 {
     filmStrip = strip;
     frameCount = frames;
+    pictureScale = juce::jmax (1, scale);
 
     // Off above on, whatever count is passed.
     frameHeight = strip != nullptr ? strip->getHeight() / 2 : 0;
@@ -86,12 +194,16 @@ void FilmStripToggle::paintButton (juce::Graphics& g, bool, bool)
     const auto fontHeight = juce::jmin (15.0f, (float) getHeight() * 0.75f);
     const auto state = getToggleState() ? 1 : 0;
 
-    if (filmStrip != nullptr && frameWidth > 0 && frameHeight > 0)
+    // The frame's natural size, in the component's units.
+    const auto naturalWidth = frameWidth / pictureScale;
+    const auto naturalHeight = frameHeight / pictureScale;
+
+    if (filmStrip != nullptr && naturalWidth > 0 && naturalHeight > 0)
     {
         // At natural size in the top-left corner, never dimmed.
         g.setOpacity (1.0f);
         g.drawImage (*filmStrip,
-                     0, 0, frameWidth, frameHeight,
+                     0, 0, naturalWidth, naturalHeight,
                      0, state * frameHeight, frameWidth, frameHeight);
     }
 
@@ -101,7 +213,7 @@ void FilmStripToggle::paintButton (juce::Graphics& g, bool, bool)
     if (! isEnabled())
         g.setOpacity (0.5f);
 
-    const auto textX = frameWidth + textGap;
+    const auto textX = naturalWidth + textGap;
 
     g.drawFittedText (getButtonText(),
                       textX, 0,
@@ -111,17 +223,26 @@ void FilmStripToggle::paintButton (juce::Graphics& g, bool, bool)
 
 //==============================================================================
 Toggle_frames::Toggle_frames (const juce::String& name)
-    : FilmStripToggle (name)
+    : Toggle_frames (name, juce::ImageCache::getFromMemory (BinaryData::toggle_stereo_png, BinaryData::toggle_stereo_pngSize), 1)
 {
-    stripImage = juce::ImageCache::getFromMemory (BinaryData::toggle_stereo_png, BinaryData::toggle_stereo_pngSize);
-    setFilmStrip (&stripImage, 2);
+}
+
+Toggle_frames::Toggle_frames (const juce::String& name, const juce::Image& strip, int scale)
+    : FilmStripToggle (name), stripImage (strip)
+{
+    setFilmStrip (&stripImage, 2, scale);
 }
 
 Toggle_frames::~Toggle_frames() = default;
 
 //==============================================================================
 ToggleClick_frames::ToggleClick_frames (const juce::String& name)
-    : Toggle_frames (name)
+    : ToggleClick_frames (name, juce::ImageCache::getFromMemory (BinaryData::toggle_stereo_png, BinaryData::toggle_stereo_pngSize), 1)
+{
+}
+
+ToggleClick_frames::ToggleClick_frames (const juce::String& name, const juce::Image& strip, int scale)
+    : Toggle_frames (name, strip, scale)
 {
     // A foot switch is pressed with the mouse only. With keyboard focus, the
     // Return key would click it without a release and leave it showing "on".

@@ -3,6 +3,8 @@
 
 #include <X11/Xlib.h>
 
+#include <cstdlib>
+
 namespace
 {
     // On a bare X server (xvfb-run starts one without a window manager) the
@@ -38,7 +40,17 @@ int main (int argc, char** argv)
 
     {
         juce::ScopedJuceInitialiser_GUI framework;
+
+        // The editor's remembered zoom goes to a settings folder of the run's
+        // own, never the user's, and the desktop's scale is 1 unless a test
+        // says otherwise.
+        const auto settings = juce::File::createTempFile ("-settings");
+        settings.createDirectory();
+        setenv ("XDG_CONFIG_HOME", settings.getFullPathName().toRawUTF8(), 1);
+        setenv ("GDK_SCALE", "1", 1);
+
         result = RUN_ALL_TESTS();
+        settings.deleteRecursively();
     }
 
     if (display != nullptr)

@@ -79,6 +79,9 @@ namespace
             open();
         }
 
+        // No zoom remembered from another test.
+        uitest::ScopedSettingsFolder settings;
+
         void open()   { editor = std::make_unique<Editor> (processor, processor.parameters); }
         void close()  { editor.reset(); }
 
@@ -140,11 +143,22 @@ namespace
 }
 
 //==============================================================================
-TEST_F (EditorTest, IsAFixedSizePanelWithItsControlsInPlace)
+TEST_F (EditorTest, OpensAtThePanelsOwnSizeWithItsControlsInPlace)
 {
     EXPECT_EQ (editor->getWidth(), 370);
     EXPECT_EQ (editor->getHeight(), 476);
-    EXPECT_FALSE (editor->isResizable());
+    EXPECT_EQ (editor->getZoom(), 1.0);
+    EXPECT_EQ (editor->getPictureScale(), 1);
+
+    // Hosts may resize it, from 100% to 300% at the panel's aspect ratio.
+    EXPECT_TRUE (editor->isResizable());
+    auto* constrainer = editor->getConstrainer();
+    ASSERT_NE (constrainer, nullptr);
+    EXPECT_EQ (constrainer->getMinimumWidth(), 370);
+    EXPECT_EQ (constrainer->getMinimumHeight(), 476);
+    EXPECT_EQ (constrainer->getMaximumWidth(), 1110);
+    EXPECT_EQ (constrainer->getMaximumHeight(), 1428);
+    EXPECT_DOUBLE_EQ (constrainer->getFixedAspectRatio(), 370.0 / 476.0);
 
     for (const auto& c : controls)
     {

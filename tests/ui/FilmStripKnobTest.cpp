@@ -185,3 +185,123 @@ TEST (KnobFrames, TakesAnotherPictureFromItsOwner)
     const auto painted = uitest::paint (knob);
     EXPECT_TRUE (uitest::sameRegion (painted, painted.getBounds(), other, uitest::frameArea (other, 30, 64)));
 }
+
+TEST (FilmStripKnob, ShowsFramesSideBySideAsStackedOnes)
+{
+    // The same frames, left to right.
+    const auto stacked = uitest::makeStrip (frameSize, frameSize, knobFrames);
+    juce::Image across (juce::Image::ARGB, frameSize * knobFrames, frameSize, true);
+
+    {
+        juce::Graphics g (across);
+
+        for (int frame = 0; frame < knobFrames; ++frame)
+            g.drawImageAt (stacked.getClippedImage (uitest::frameArea (stacked, frameSize, frame)), frame * frameSize, 0);
+    }
+
+    FilmStripKnob knob ("knob");
+    knob.setRange (0.0, 10.0, 0.0);
+    knob.setFilmStrip (&across, knobFrames, true);
+    knob.setBounds (0, 0, frameSize, frameSize);
+
+    for (const auto& [value, frame] : { std::pair { 0.0, 0 }, { 3.75, 24 }, { 10.0, 64 } })
+    {
+        SCOPED_TRACE (value);
+        knob.setValue (value);
+        EXPECT_EQ (knob.getFrameIndex(), frame);
+        const auto painted = uitest::paint (knob);
+        EXPECT_TRUE (uitest::sameRegion (painted, painted.getBounds(), stacked, uitest::frameArea (stacked, frameSize, frame)));
+    }
+}
+
+namespace
+{
+    /** A knob as the editor sets one up: 0 to 10 in tenths. */
+    struct TenthsKnob
+    {
+        TenthsKnob()
+        {
+            knob.setRange (0.0, 10.0, 0.1);
+            knob.setSliderStyle (juce::Slider::RotaryHorizontalVerticalDrag);
+            knob.setFilmStrip (&strip, knobFrames);
+            knob.setBounds (0, 0, frameSize, frameSize);
+            knob.setVisible (true);
+        }
+
+        struct GestureCounter : juce::Slider::Listener
+        {
+            void sliderValueChanged (juce::Slider*) override {}
+            void sliderDragStarted (juce::Slider*) override { ++started; }
+            void sliderDragEnded (juce::Slider*) override   { ++ended; }
+            int started = 0, ended = 0;
+        };
+
+        juce::Image strip { uitest::makePlainStrip (frameSize, frameSize, knobFrames) };
+        FilmStripKnob knob { "knob" };
+        uitest::Mouse mouse { knob };
+    };
+}
+
+TEST (FilmStripKnob, EachWheelNotchGoesToTheNextTwentieth)
+{
+    struct Case { const char* name; double start; std::vector<float> notches; int modifiers; double expected; int gestures; };
+    const Case cases[] =
+    {
+        { "up from 0",                   0.0, { 1.0f },           0, 0.5,  1 },
+        { "up to the next twentieth",    0.3, { 1.0f },           0, 0.5,  1 },
+        { "down to the next twentieth",  0.3, { -1.0f },          0, 0.0,  1 },
+        { "three notches at once",       5.0, { -3.0f },          0, 3.5,  1 },
+        { "with Shift, hundredths",      0.3, { 1.0f, 1.0f },     juce::ModifierKeys::shiftModifier, 0.5, 2 },
+        { "to the top",                  9.8, { 1.0f, 1.0f },     0, 10.0, 1 },
+        { "nothing beyond the bottom",   0.0, { -1.0f },          0, 0.0,  0 },
+        { "parts of a notch add up",     1.0, { 0.4f, 0.4f, 0.4f }, 0, 1.5, 1 },
+        { "a part turned back is gone",  1.0, { 0.6f, -1.0f },    0, 0.5, 1 },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        TenthsKnob k;
+        k.knob.setValue (c.start);
+        TenthsKnob::GestureCounter counter;
+        k.knob.addListener (&counter);
+
+        for (const auto notches : c.notches)
+            k.mouse.wheel (k.mouse.centre(), notches, c.modifiers);
+
+        k.knob.removeListener (&counter);
+        EXPECT_NEAR (k.knob.getValue(), c.expected, 1.0e-9);
+        EXPECT_EQ (counter.started, c.gestures);
+        EXPECT_EQ (counter.ended, c.gestures);
+    }
+}
+
+TEST (FilmStripKnob, ShiftDragTurnsTenTimesMoreFinelyFromWhereItIs)
+{
+    TenthsKnob k;
+    const auto start = k.mouse.centre();
+
+    k.mouse.press (start);
+    k.mouse.drag (start.translated (0.0f, -100.0f));
+    EXPECT_DOUBLE_EQ (k.knob.getValue(), 4.0);
+
+    // Shift held: 50 more pixels are a tenth as far.
+    k.mouse.drag (start.translated (0.0f, -150.0f), juce::ModifierKeys::shiftModifier);
+    EXPECT_NEAR (k.knob.getValue(), 4.2, 1.0e-9);
+
+    // Released: on from there at the usual rate, without a jump.
+    k.mouse.drag (start.translated (25.0f, -150.0f));
+    EXPECT_NEAR (k.knob.getValue(), 5.2, 1.0e-9);
+
+    // The end stops hold, and coming back turns it down at once.
+    k.mouse.drag (start.translated (25.0f, -400.0f));
+    EXPECT_DOUBLE_EQ (k.knob.getValue(), 10.0);
+    k.mouse.release (start.translated (25.0f, -400.0f));
+
+    // Shift from the start.
+    k.knob.setValue (0.0);
+    k.mouse.press (start);
+    k.mouse.drag (start.translated (0.0f, -125.0f), juce::ModifierKeys::shiftModifier);
+    k.mouse.release (start.translated (0.0f, -125.0f));
+    EXPECT_NEAR (k.knob.getValue(), 0.5, 1.0e-9);
+}

@@ -57,6 +57,32 @@ TEST (FilmStripToggle, ShowsOffAndOnFramesAtNaturalSizeAndNothingElse)
     }
 }
 
+TEST (FilmStripToggle, AStripAtTwiceTheScaleHasTheSameNaturalSize)
+{
+    // Two pixels per unit: the frame covers 31 x 20 units, and a window
+    // drawing at twice the pixels shows the strip's own pixels.
+    const auto strip = uitest::makeStrip (2 * frameWidth, 2 * frameHeight, 2);
+    auto picture = strip;
+    FilmStripToggle toggle ("toggle");
+    toggle.setFilmStrip (&picture, 2, 2);
+    toggle.setButtonText ({});
+    toggle.setBounds (componentArea);
+    toggle.setToggleState (true, juce::dontSendNotification);
+
+    juce::Image painted (juce::Image::ARGB, componentArea.getWidth() * 2, componentArea.getHeight() * 2, true);
+
+    {
+        juce::Graphics g (painted);
+        g.addTransform (juce::AffineTransform::scale (2.0f));
+        toggle.paintEntireComponent (g, false);
+    }
+
+    EXPECT_TRUE (uitest::sameRegion (painted, { 0, 0, 2 * frameWidth, 2 * frameHeight },
+                                     strip, uitest::frameArea (strip, 2 * frameHeight, 1)));
+    EXPECT_TRUE (uitest::isBlank (painted, painted.getBounds().withTrimmedLeft (2 * frameWidth)));
+    EXPECT_TRUE (uitest::isBlank (painted, painted.getBounds().withTrimmedTop (2 * frameHeight)));
+}
+
 TEST (FilmStripToggle, StartsWithItsNameAsText)
 {
     FilmStripToggle toggle ("Stereo");

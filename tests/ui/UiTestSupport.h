@@ -9,12 +9,118 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <cstdlib>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+namespace juce
+{
+    // The framework's own message loop step (juce_events, Linux).
+    bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages);
+}
 
 namespace uitest
 {
+    /** Delivers the framework's messages (timers, asynchronous updates) for
+        a while, as a host's idle calls do. */
+    inline void pumpMessages (int milliseconds)
+    {
+        const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) milliseconds;
+
+        do
+        {
+            while (juce::dispatchNextMessageOnSystemQueue (true)) {}
+            std::this_thread::sleep_for (std::chrono::milliseconds (5));
+        }
+        while (juce::Time::getMillisecondCounter() < end);
+    }
+
+    /** Sets an environment variable for its lifetime, then restores it. */
+    class ScopedEnvironment
+    {
+    public:
+        ScopedEnvironment (const char* variableName, const juce::String& value) : name (variableName)
+        {
+            if (const auto* old = std::getenv (name))
+                previous = juce::String (old);
+
+            setenv (name, value.toRawUTF8(), 1);
+        }
+
+        ~ScopedEnvironment()
+        {
+            if (previous.has_value())
+                setenv (name, previous->toRawUTF8(), 1);
+            else
+                unsetenv (name);
+        }
+
+    private:
+        const char* name;
+        std::optional<juce::String> previous;
+    };
+
+    /** For its lifetime, the mouse's left button is down as far as a query
+        of the pointer's state tells: as while the user drags the edge of a
+        window, which the window's components see nothing of. */
+    class ScopedButtonHeldOutside
+    {
+    public:
+        ScopedButtonHeldOutside()
+            : previous (PointerQuery::hook())
+        {
+            PointerQuery::hook() = []
+            {
+                return juce::ModifierKeys::currentModifiers.withFlags (juce::ModifierKeys::leftButtonModifier);
+            };
+        }
+
+        ~ScopedButtonHeldOutside()
+        {
+            PointerQuery::hook() = previous;
+        }
+
+    private:
+        // The window system's query, which the framework keeps for its peers.
+        struct PointerQuery : juce::ComponentPeer
+        {
+            static std::function<juce::ModifierKeys()>& hook() { return getNativeRealtimeModifiers; }
+        };
+
+        std::function<juce::ModifierKeys()> previous;
+    };
+
+    /** A settings folder of its own (XDG_CONFIG_HOME) for as long as it
+        exists: no zoom remembered by another test is seen, and none chosen
+        here reaches another. Must outlive the editors made meanwhile, which
+        write what they remember when the last one closes. */
+    class ScopedSettingsFolder
+    {
+    public:
+        ScopedSettingsFolder()
+            : folder (juce::File::createTempFile ("-settings")),
+              environment ("XDG_CONFIG_HOME", folder.getFullPathName())
+        {
+            folder.createDirectory();
+        }
+
+        ~ScopedSettingsFolder()
+        {
+            folder.deleteRecursively();
+        }
+
+        /** The settings file the editor uses under this folder. */
+        juce::File settingsFile() const { return folder.getChildFile ("Quorvellin").getChildFile ("Tessamune.settings"); }
+
+        const juce::File folder;
+
+    private:
+        ScopedEnvironment environment;
+    };
+
     /** An opaque strip of `frames` frames of width x frameHeight. Every pixel
         is different from every other, within and across frames, so a wrong
         frame, offset or size cannot go unnoticed. */
@@ -131,6 +237,19 @@ namespace uitest
         return highest;
     }
 
+    /** Notches of a wheel as the framework reports them on Linux: 50/256 of
+        a unit each, up for positive counts. */
+    inline juce::MouseWheelDetails wheelNotches (float notches)
+    {
+        juce::MouseWheelDetails details;
+        details.deltaX = 0.0f;
+        details.deltaY = notches * 50.0f / 256.0f;
+        details.isReversed = false;
+        details.isSmooth = false;
+        details.isInertial = false;
+        return details;
+    }
+
     //==============================================================================
     /** One left-button gesture on one component, delivered by calling its
         mouse callbacks directly (there is no window to route real events). */
@@ -147,10 +266,27 @@ namespace uitest
             component.mouseDown (event (position, juce::ModifierKeys::leftButtonModifier, 1));
         }
 
-        void drag (juce::Point<float> position)
+        void drag (juce::Point<float> position, int extraModifiers = juce::ModifierKeys::noModifiers)
         {
             dragged = true;
-            component.mouseDrag (event (position, juce::ModifierKeys::leftButtonModifier, 1));
+            component.mouseDrag (event (position, juce::ModifierKeys::leftButtonModifier | extraModifiers, 1));
+        }
+
+        /** Turns a wheel by notches (see wheelNotches), each event at a time
+            of its own. */
+        void wheel (juce::Point<float> position, float notches, int modifiers = juce::ModifierKeys::noModifiers)
+        {
+            wheelTime += juce::RelativeTime::milliseconds (10);
+            component.mouseWheelMove (juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(),
+                                                        position, juce::ModifierKeys (modifiers),
+                                                        juce::MouseInputSource::defaultPressure,
+                                                        juce::MouseInputSource::defaultOrientation,
+                                                        juce::MouseInputSource::defaultRotation,
+                                                        juce::MouseInputSource::defaultTiltX,
+                                                        juce::MouseInputSource::defaultTiltY,
+                                                        &component, &component, wheelTime,
+                                                        position, wheelTime, 0, false),
+                                      wheelNotches (notches));
         }
 
         void release (juce::Point<float> position)
@@ -176,7 +312,7 @@ namespace uitest
         juce::Point<float> centre() const { return component.getLocalBounds().getCentre().toFloat(); }
 
     private:
-        juce::MouseEvent event (juce::Point<float> position, juce::ModifierKeys::Flags buttons, int clicks) const
+        juce::MouseEvent event (juce::Point<float> position, int buttons, int clicks) const
         {
             return juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(),
                                      position, juce::ModifierKeys (buttons),
@@ -193,7 +329,97 @@ namespace uitest
         juce::Component& component;
         juce::Point<float> downPosition;
         juce::Time downTime;
+        juce::Time wheelTime = juce::Time::getCurrentTime();
         bool dragged = false;
+    };
+
+    //==============================================================================
+    /** A component in a window of its own on the test display, with the mouse
+        driven through the window as the window system drives it: each event
+        goes to whatever is under the pointer, in that component's own
+        coordinates (through any transform), and clicks count towards double
+        clicks. Positions are in the window's coordinates. Without a display
+        the window does not open (isOpen() is false). */
+    class DesktopWindow
+    {
+    public:
+        explicit DesktopWindow (juce::Component& c) : component (c)
+        {
+            if (juce::Desktop::getInstance().getDisplays().getPrimaryDisplay() == nullptr)
+                return;
+
+            component.setVisible (true);
+            component.addToDesktop (0);
+            peer = component.getPeer();
+        }
+
+        ~DesktopWindow()
+        {
+            if (peer != nullptr)
+                component.removeFromDesktop();
+        }
+
+        bool isOpen() const { return peer != nullptr; }
+
+        void press (juce::Point<float> position, juce::ModifierKeys::Flags extra = juce::ModifierKeys::noModifiers)
+        {
+            send (position, juce::ModifierKeys::leftButtonModifier | extra);
+        }
+
+        void drag (juce::Point<float> position, juce::ModifierKeys::Flags extra = juce::ModifierKeys::noModifiers)
+        {
+            send (position, juce::ModifierKeys::leftButtonModifier | extra);
+        }
+
+        void release (juce::Point<float> position)
+        {
+            send (position, juce::ModifierKeys::noModifiers);
+        }
+
+        void click (juce::Point<float> position)
+        {
+            press (position);
+            release (position);
+        }
+
+        void doubleClick (juce::Point<float> position)
+        {
+            click (position);
+            click (position);
+        }
+
+        /** Turns a wheel by notches (see wheelNotches). */
+        void wheel (juce::Point<float> position, float notches, juce::ModifierKeys::Flags extra = juce::ModifierKeys::noModifiers)
+        {
+            send (position, extra);
+            const juce::ScopedValueSetter<juce::ModifierKeys> held (juce::ModifierKeys::currentModifiers, juce::ModifierKeys (extra));
+
+            peer->handleMouseWheel (juce::MouseInputSource::InputSourceType::mouse, position, time += 100, wheelNotches (notches));
+        }
+
+        /** Moves the pointer away, so the next gesture starts afresh. */
+        void leave()
+        {
+            send ({ -1000.0f, -1000.0f }, juce::ModifierKeys::noModifiers);
+            time += 1000;
+        }
+
+    private:
+        void send (juce::Point<float> position, int modifiers)
+        {
+            // The keys held come from the framework's record of the keyboard,
+            // which the window system's key events keep.
+            const juce::ModifierKeys keys (modifiers & ~juce::ModifierKeys::allMouseButtonModifiers);
+            const juce::ScopedValueSetter<juce::ModifierKeys> held (juce::ModifierKeys::currentModifiers, keys);
+
+            peer->handleMouseEvent (juce::MouseInputSource::InputSourceType::mouse, position,
+                                    juce::ModifierKeys (modifiers), juce::MouseInputSource::defaultPressure,
+                                    juce::MouseInputSource::defaultOrientation, time += 20);
+        }
+
+        juce::Component& component;
+        juce::ComponentPeer* peer = nullptr;
+        juce::int64 time = juce::Time::currentTimeMillis();
     };
 
     //==============================================================================

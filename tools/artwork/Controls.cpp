@@ -341,4 +341,19 @@ void drawToggle (juce::Graphics& g, juce::Rectangle<float> area, bool stereo)
     g.drawEllipse (circle (left, radius), thickness);
 }
 
+//==============================================================================
+void drawReadoutCharacter (juce::Graphics& g, const Fonts& fonts, juce::juce_wchar character,
+                           juce::Rectangle<float> cell)
+{
+    // Centred across the cell by its ink, so that the editor can set the
+    // characters at their own widths; on a common baseline.
+    auto glyph = lettering (fonts.sansBold, juce::String::charToString (character), readoutFontHeight);
+    const auto ink = glyph.getBounds();
+    glyph.applyTransform (juce::AffineTransform::translation (cell.getCentreX() - ink.getCentreX(),
+                                                              cell.getY() + readoutBaseline));
+
+    g.setColour (Colour (0xfff3edf8));
+    g.fillPath (glyph);
+}
+
 } // namespace tessamune::artwork

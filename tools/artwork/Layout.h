@@ -11,6 +11,12 @@ namespace tessamune::artwork
 constexpr int panelWidth  = 370;
 constexpr int panelHeight = 476;
 
+// Every picture is drawn at these scales: 1 is the panel's own pixels, 2 and
+// 3 hold two and three pixels per panel pixel in each direction for larger
+// windows and denser screens. The drawing is the same at every scale; only
+// the pixel grid is finer.
+constexpr int pictureScales[] { 1, 2, 3 };
+
 constexpr int knobFrames       = 65;
 constexpr int lampFrames       = 2;
 constexpr int footswitchFrames = 2;
@@ -47,6 +53,14 @@ inline juce::Point<float> knobCentre (juce::Rectangle<int> area)
 {
     return area.toFloat().getCentre();
 }
+
+// The characters a knob's value is shown with while it turns, one per frame
+// of the readout strip, each centred in a transparent cell of this size.
+inline constexpr const char* readoutCharacters = "0123456789.";
+constexpr int readoutCellWidth  = 9;
+constexpr int readoutCellHeight = 11;
+constexpr float readoutFontHeight = 11.0f;
+constexpr float readoutBaseline   = 9.0f;
 
 // The pedal enclosure.
 inline const juce::Rectangle<float> pedalBody { 60.0f, 46.0f, 251.0f, 423.0f };

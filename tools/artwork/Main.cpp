@@ -1,7 +1,9 @@
-// tessamune_artwork: draws Tessamune's front-panel pictures.
+// tessamune_artwork: draws Tessamune's front-panel pictures, each at the
+// panel's own size and at two and three times that (NAME.png, NAME@2x.png,
+// NAME@3x.png).
 //
-//   tessamune_artwork <output-folder>     write the seven PNG files and the
-//                                         icons (in its folder icons/)
+//   tessamune_artwork <output-folder>     write the PNG files, the icons in
+//                                         its folder icons/
 //   tessamune_artwork --check <folder>    verify the files in <folder> against
 //                                         a fresh in-memory rendering
 //   tessamune_artwork --self-test         make sure --check notices damage
@@ -13,6 +15,7 @@
 
 #include "Artwork.h"
 #include "Fonts.h"
+#include "Layout.h"
 #include "SelfTest.h"
 #include "Verify.h"
 
@@ -61,14 +64,15 @@ int writeAll (const std::vector<Picture>& pictures, const juce::File& folder)
 int check (const std::vector<Picture>& pictures, const juce::File& folder)
 {
     const auto problems = verifyFolder (folder, pictures);
+    const auto scale = "at scale " + juce::String (pictures.front().scale);
 
     if (problems.isEmpty())
     {
-        std::cout << "artwork in " << folder.getFullPathName() << " matches the generator\n";
+        std::cout << "artwork in " << folder.getFullPathName() << " matches the generator " << scale << "\n";
         return 0;
     }
 
-    std::cerr << "artwork in " << folder.getFullPathName() << " does not match the generator:\n";
+    std::cerr << "artwork in " << folder.getFullPathName() << " does not match the generator " << scale << ":\n";
 
     for (const auto& problem : problems)
         std::cerr << "  " << problem << "\n";
@@ -94,17 +98,27 @@ int run (const juce::StringArray& args)
         return 1;
     }
 
-    const auto pictures = renderArtwork (fonts);
-    const auto folder = juce::File::getCurrentWorkingDirectory().getChildFile (args[args.size() - 1]);
-
     if (isSelfTest)
     {
-        const auto failures = runSelfTest (pictures);
+        const auto failures = runSelfTest (renderArtwork (fonts, 1), renderArtwork (fonts, 2));
         std::cout << (failures == 0 ? "the check rejects every damaged copy\n" : "self-test failed\n");
         return failures == 0 ? 0 : 1;
     }
 
-    return isCheck ? check (pictures, folder) : writeAll (pictures, folder);
+    const auto folder = juce::File::getCurrentWorkingDirectory().getChildFile (args[args.size() - 1]);
+    int result = 0;
+
+    // One scale at a time: the pictures at 3x alone take some 100 MB.
+    for (const auto scale : pictureScales)
+    {
+        const auto pictures = renderArtwork (fonts, scale);
+        result = std::max (result, isCheck ? check (pictures, folder) : writeAll (pictures, folder));
+
+        if (result != 0 && ! isCheck)
+            break;
+    }
+
+    return result;
 }
 } // namespace
 

@@ -24,10 +24,33 @@ juce::Path letteringCentredAt (const juce::Typeface::Ptr& face, const juce::Stri
     return path;
 }
 
+void scaleToPictureGrid (juce::Graphics& g, int scale)
+{
+    // At scale 1 the context is left exactly as it was.
+    if (scale != 1)
+        g.addTransform (juce::AffineTransform::scale ((float) scale));
+}
+
 void blurredShadow (juce::Graphics& g, const juce::Path& shape, juce::Colour colour,
                     int radius, juce::Point<int> offset)
 {
-    juce::DropShadow (colour, radius, offset).drawForPath (g, shape);
+    const auto scale = g.getInternalContext().getPhysicalPixelScaleFactor();
+
+    if (scale == 1.0f)
+    {
+        juce::DropShadow (colour, radius, offset).drawForPath (g, shape);
+        return;
+    }
+
+    // The shadow is made in the picture's pixels: a shadow blurred at panel
+    // resolution and then enlarged would show its coarser grid.
+    auto onGrid = shape;
+    onGrid.applyTransform (juce::AffineTransform::scale (scale));
+
+    juce::Graphics::ScopedSaveState state (g);
+    g.addTransform (juce::AffineTransform::scale (1.0f / scale));
+    juce::DropShadow (colour, juce::roundToInt ((float) radius * scale),
+                      (offset.toFloat() * scale).roundToInt()).drawForPath (g, onGrid);
 }
 
 void roundShadow (juce::Graphics& g, juce::Point<float> centre, float radius,
@@ -42,9 +65,9 @@ void roundShadow (juce::Graphics& g, juce::Point<float> centre, float radius,
 }
 
 void addGrain (juce::Image& image, juce::Rectangle<int> area, const juce::Image& mask,
-               XorShift32& random, int amplitude)
+               XorShift32& random, int amplitude, int scale)
 {
-    area = area.getIntersection (image.getBounds());
+    area = area.getIntersection ({ image.getWidth() / scale, image.getHeight() / scale });
     juce::Image::BitmapData pixels (image, juce::Image::BitmapData::readWrite);
 
     std::unique_ptr<juce::Image::BitmapData> maskPixels;
@@ -57,16 +80,24 @@ void addGrain (juce::Image& image, juce::Rectangle<int> area, const juce::Image&
         for (int x = area.getX(); x < area.getRight(); ++x)
         {
             const auto noise = (int) (random.next() % (std::uint32_t) (2 * amplitude + 1)) - amplitude;
-            const auto weight = maskPixels != nullptr ? (int) *maskPixels->getPixelPointer (x, y) : 255;
 
-            if (weight == 0)
-                continue;
+            // One grain per panel pixel, over all the picture's pixels in it.
+            for (int py = y * scale; py < (y + 1) * scale; ++py)
+            {
+                for (int px = x * scale; px < (x + 1) * scale; ++px)
+                {
+                    const auto weight = maskPixels != nullptr ? (int) *maskPixels->getPixelPointer (px, py) : 255;
 
-            const auto delta = noise * weight / 255;
-            auto colour = pixels.getPixelColour (x, y);
-            const auto channel = [delta] (juce::uint8 c) { return (juce::uint8) juce::jlimit (0, 255, (int) c + delta); };
-            pixels.setPixelColour (x, y, juce::Colour (channel (colour.getRed()), channel (colour.getGreen()),
-                                                       channel (colour.getBlue()), colour.getAlpha()));
+                    if (weight == 0)
+                        continue;
+
+                    const auto delta = noise * weight / 255;
+                    auto colour = pixels.getPixelColour (px, py);
+                    const auto channel = [delta] (juce::uint8 c) { return (juce::uint8) juce::jlimit (0, 255, (int) c + delta); };
+                    pixels.setPixelColour (px, py, juce::Colour (channel (colour.getRed()), channel (colour.getGreen()),
+                                                                 channel (colour.getBlue()), colour.getAlpha()));
+                }
+            }
         }
     }
 }

@@ -15,7 +15,12 @@ juce::Path lettering (const juce::Typeface::Ptr& face, const juce::String& text,
 juce::Path letteringCentredAt (const juce::Typeface::Ptr& face, const juce::String& text,
                                float fontHeight, float extraKerning, juce::Point<float> centre);
 
-// A gaussian-blurred shadow of a shape.
+// Drawing into an image that holds the panel at `scale` pixels per panel
+// unit: everything is given in panel units and lands on the finer grid.
+void scaleToPictureGrid (juce::Graphics& g, int scale);
+
+// A gaussian-blurred shadow of a shape. On a scaled picture the blur works
+// on the picture's own pixels, with radius and offset scaled to match.
 void blurredShadow (juce::Graphics& g, const juce::Path& shape, juce::Colour colour,
                     int radius, juce::Point<int> offset);
 
@@ -24,11 +29,15 @@ void blurredShadow (juce::Graphics& g, const juce::Path& shape, juce::Colour col
 void roundShadow (juce::Graphics& g, juce::Point<float> centre, float radius,
                   float innerFraction, juce::Colour colour);
 
-// Adds per-pixel brightness noise (+/- amplitude) to the pixels of an opaque
-// image inside area, weighted by a single-channel mask of the same size as the
-// image (or everywhere if the mask is null).
+// Adds brightness noise (+/- amplitude) to the pixels of an opaque image
+// inside area (in panel units), one grain per panel pixel, weighted by a
+// single-channel mask of the same size as the image (or everywhere if the
+// mask is null). The image holds the panel at `scale` pixels per unit: the
+// grain is the same at every scale, like the paint it stands for, and random
+// moves on alike, so whatever is drawn with it afterwards lands in the same
+// place at every scale.
 void addGrain (juce::Image& image, juce::Rectangle<int> area, const juce::Image& mask,
-               XorShift32& random, int amplitude);
+               XorShift32& random, int amplitude, int scale);
 
 // Fills a shape with a metal finish brushed in straight horizontal strokes.
 void fillBrushedMetal (juce::Graphics& g, const juce::Path& shape, juce::Colour light,

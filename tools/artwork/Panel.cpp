@@ -387,20 +387,23 @@ namespace
     }
 }
 
-juce::Image renderBasePanel (const Fonts& fonts)
+juce::Image renderBasePanel (const Fonts& fonts, int scale)
 {
-    juce::Image image (juce::Image::ARGB, panelWidth, panelHeight, true);
+    juce::Image image (juce::Image::ARGB, panelWidth * scale, panelHeight * scale, true);
+    const juce::Rectangle<int> panel { panelWidth, panelHeight };
     XorShift32 random (0x51a7c0deu);
 
     {
         juce::Graphics g (image);
+        scaleToPictureGrid (g, scale);
         drawBackdrop (g);
     }
 
-    addGrain (image, image.getBounds(), {}, random, 2);
+    addGrain (image, panel, {}, random, 2, scale);
 
     {
         juce::Graphics g (image);
+        scaleToPictureGrid (g, scale);
         drawTopBar (g, fonts);
         drawPatchCable (g, 112.0f, false);
         drawPatchCable (g, 112.0f, true);
@@ -408,18 +411,20 @@ juce::Image renderBasePanel (const Fonts& fonts)
     }
 
     // Fine grain in the paint, only where the enclosure is.
-    juce::Image enclosure (juce::Image::SingleChannel, panelWidth, panelHeight, true);
+    juce::Image enclosure (juce::Image::SingleChannel, panelWidth * scale, panelHeight * scale, true);
 
     {
         juce::Graphics g (enclosure);
+        scaleToPictureGrid (g, scale);
         g.setColour (juce::Colours::white);
         g.fillPath (pedalOutline());
     }
 
-    addGrain (image, pedalBody.getSmallestIntegerContainer(), enclosure, random, 7);
+    addGrain (image, pedalBody.getSmallestIntegerContainer(), enclosure, random, 7, scale);
 
     {
         juce::Graphics g (image);
+        scaleToPictureGrid (g, scale);
         drawSparkle (g, random);
         drawPedalShading (g);
 

@@ -83,7 +83,7 @@ namespace
     };
 }
 
-int runSelfTest (const std::vector<Picture>& pictures)
+int runSelfTest (const std::vector<Picture>& pictures, const std::vector<Picture>& picturesAt2x)
 {
     int failures = 0;
     const auto fail = [&failures] (const juce::String& text, const juce::StringArray& problems)
@@ -95,10 +95,18 @@ int runSelfTest (const std::vector<Picture>& pictures)
             std::cout << "    reported: " << problem << "\n";
     };
 
-    std::vector<EncodedFile> intactFiles;
+    const auto encodeAll = [] (const std::vector<Picture>& set)
+    {
+        std::vector<EncodedFile> files;
 
-    for (const auto& picture : pictures)
-        intactFiles.push_back ({ picture.fileName, encodePng (picture.image) });
+        for (const auto& picture : set)
+            files.push_back ({ picture.fileName, encodePng (picture.image) });
+
+        return files;
+    };
+
+    const auto intactFiles = encodeAll (pictures);
+    const auto intactFilesAt2x = encodeAll (picturesAt2x);
 
     const auto scratch = juce::File::getSpecialLocation (juce::File::tempDirectory)
                              .getNonexistentChildFile ("tessamune-artwork-check", {}, false);
@@ -179,9 +187,23 @@ int runSelfTest (const std::vector<Picture>& pictures)
     {
         const auto folder = scratch.getChildFile ("intact");
         writeFiles (intactFiles, folder);
+        writeFiles (intactFilesAt2x, folder);
 
         if (const auto problems = verifyFolder (folder, pictures); ! problems.isEmpty())
             fail ("freshly written pictures were rejected", problems);
+
+        if (const auto problems = verifyFolder (folder, picturesAt2x); ! problems.isEmpty())
+            fail ("freshly written pictures at 2x were rejected", problems);
+    }
+
+    // A picture at the panel's own size where the 2x one belongs.
+    {
+        const auto folder = scratch.getChildFile ("wrong-scale");
+        writeFiles (intactFilesAt2x, folder);
+        rewrite (folder, "knob_depth@2x.png", encodePng (find (pictures, "knob_depth.png").image));
+
+        if (const auto problems = verifyFolder (folder, picturesAt2x); ! mentions (problems, "knob_depth@2x.png", "size"))
+            fail ("knob_depth.png saved as knob_depth@2x.png: expected a report on its size", problems);
     }
 
     for (const auto& fault : fileFaults)
@@ -197,6 +219,19 @@ int runSelfTest (const std::vector<Picture>& pictures)
 
     if (const auto problems = checkConsistency (pictures); ! problems.isEmpty())
         fail ("the generated pictures do not fit together", problems);
+
+    if (const auto problems = checkConsistency (picturesAt2x); ! problems.isEmpty())
+        fail ("the generated pictures at 2x do not fit together", problems);
+
+    {
+        // The controls' places on the background scale with the pictures.
+        auto damaged = picturesAt2x;
+        auto& knob = find (damaged, "knob_speed@2x.png");
+        knob.image = withPixelNudged (knob.image, 140, 140);
+
+        if (const auto problems = checkConsistency (damaged); ! mentions (problems, "knob_speed@2x.png", "frame 0"))
+            fail ("2x knob frame 0 not matching the 2x background: expected a report on knob_speed@2x.png", problems);
+    }
 
     for (const auto& fault : pictureFaults)
     {

@@ -5,7 +5,8 @@
 
 namespace tessamune::artwork
 {
-// Returns the number of failed cases, printing each failure.
-int runSelfTest (const std::vector<Picture>& pictures);
+// Takes the pictures at scale 1 and at scale 2; returns the number of failed
+// cases, printing each failure.
+int runSelfTest (const std::vector<Picture>& pictures, const std::vector<Picture>& picturesAt2x);
 
 } // namespace tessamune::artwork

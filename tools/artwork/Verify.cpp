@@ -126,7 +126,8 @@ juce::StringArray checkFileContents (const Picture& expected, const juce::Memory
 
     if (const auto difference = compareImages (decoded, decoded.getBounds(), reference, reference.getBounds()))
     {
-        const auto frame = difference->first.y / expected.frameHeight();
+        const auto frame = expected.framesAcross ? difference->first.x / expected.frameWidth()
+                                                 : difference->first.y / expected.frameHeight();
         problem ("differs from the generated picture in " + pixelCount (difference->count) + ", the first at "
                  + describe (difference->first) + " (frame " + juce::String (frame) + ")");
     }
@@ -164,11 +165,9 @@ juce::StringArray checkConsistency (const std::vector<Picture>& pictures)
         else
         {
             // The symbol must not touch the edge of its frame, and must be there.
-            const auto frameHeight = picture.frameHeight();
-
             for (int frame = 0; frame < picture.frames; ++frame)
             {
-                const auto area = juce::Rectangle<int> (0, frame * frameHeight, image.getWidth(), frameHeight);
+                const auto area = picture.frameArea (frame);
                 int edgeInk = 0, ink = 0;
 
                 for (int y = area.getY(); y < area.getBottom(); ++y)
@@ -197,7 +196,7 @@ juce::StringArray checkConsistency (const std::vector<Picture>& pictures)
         {
             const auto area = *picture.panelArea;
 
-            if (! background.getBounds().contains (area) || image.getWidth() != area.getWidth()
+            if (! background.getBounds().contains (area) || picture.frameWidth() != area.getWidth()
                 || picture.frameHeight() != area.getHeight())
             {
                 problem ("frame size does not match the control's place on the background");
