@@ -281,8 +281,11 @@ namespace
     const void* extensionData (const char* uri)
     {
         static const LV2UI_Idle_Interface idle { [] (LV2UI_Handle h) { asUi (h)->idle(); return 0; } };
+        // Hosts call it with the UI's own handle (the interface's is null,
+        // as a static interface cannot know the instance): a null one is
+        // refused rather than followed.
         static const LV2UI_Resize resize { nullptr, [] (LV2UI_Feature_Handle h, int width, int height)
-                                                    { return asUi (h)->resizeFromHost (width, height); } };
+                                                    { return h != nullptr ? asUi (h)->resizeFromHost (width, height) : 1; } };
         static const LV2_Options_Interface options {
             [] (LV2_Handle, LV2_Options_Option*) -> uint32_t { return LV2_OPTIONS_SUCCESS; },
             [] (LV2_Handle h, const LV2_Options_Option* o) { return asUi (h)->setOptions (o); }

@@ -1,7 +1,8 @@
 // The LV2 editor, opened by the suite's own host in an X window on the
 // test display: a knob turned with the mouse is written to its control port
-// through the host's write function, and a port value the host reports moves
-// the editor's controls without being written back.
+// through the host's write function, a port value the host reports moves
+// the editor's controls without being written back, and the window's size
+// goes both ways between the editor and the host.
 
 #include "Hosting.h"
 #include "Lv2TestHost.h"
@@ -61,6 +62,7 @@ namespace
     {
         std::vector<std::pair<uint32_t, float>> writes;       // port, value
         std::vector<std::pair<uint32_t, bool>> touches;       // port, grabbed
+        std::vector<std::pair<int, int>> sizes;               // told through ui:resize
         int otherWrites = 0;                                  // not a float with protocol 0
 
         static void write (LV2UI_Controller controller, uint32_t port, uint32_t size, uint32_t protocol, const void* buffer)
@@ -76,6 +78,12 @@ namespace
         static void touch (LV2UI_Feature_Handle handle, uint32_t port, bool grabbed)
         {
             static_cast<Recorder*> (handle)->touches.emplace_back (port, grabbed);
+        }
+
+        static int resize (LV2UI_Feature_Handle handle, int width, int height)
+        {
+            static_cast<Recorder*> (handle)->sizes.emplace_back (width, height);
+            return 0;
         }
     };
 
@@ -106,11 +114,13 @@ namespace
                 return;
 
             touchFeature = { &recorder, Recorder::touch };
+            resizeFeature = { &recorder, Recorder::resize };
             featureList = { { LV2_URID__map, const_cast<LV2_URID_Map*> (plugin.uridMap().feature()) },
                             { LV2_INSTANCE_ACCESS_URI, plugin.getHandle() },
                             { LV2_UI__parent, reinterpret_cast<void*> (parent) },
                             { LV2_UI__idleInterface, nullptr },
-                            { LV2_UI__touch, &touchFeature } };
+                            { LV2_UI__touch, &touchFeature },
+                            { LV2_UI__resize, &resizeFeature } };
 
             for (auto& f : featureList)
                 features.push_back (&f);
@@ -122,7 +132,10 @@ namespace
                                               Recorder::write, &recorder, &widget, features.data());
 
             if (handle != nullptr)
+            {
                 idle = static_cast<const LV2UI_Idle_Interface*> (descriptor->extension_data (LV2_UI__idleInterface));
+                resizeInterface = static_cast<const LV2UI_Resize*> (descriptor->extension_data (LV2_UI__resize));
+            }
         }
 
         ~Editor()
@@ -155,6 +168,29 @@ namespace
         void portEvent (uint32_t port, float value)
         {
             descriptor->port_event (handle, port, sizeof (float), 0, &value);
+        }
+
+        // The host sizes the editor's window, as when the user drags the
+        // edge of the host's window around it. Hosts pass the UI's handle.
+        bool resizeFromHost (int width, int height)
+        {
+            return resizeInterface != nullptr && resizeInterface->ui_resize (handle, width, height) == 0;
+        }
+
+        // A host that passes the interface's own handle, which is null.
+        bool resizeWithTheInterfacesHandle (int width, int height)
+        {
+            return resizeInterface != nullptr && resizeInterface->ui_resize (resizeInterface->handle, width, height) == 0;
+        }
+
+        std::pair<int, int> widgetSize()
+        {
+            Window root;
+            int x, y;
+            unsigned int width = 0, height = 0, border, depth;
+            XSync (display, False);
+            XGetGeometry (display, reinterpret_cast<Window> (widget), &root, &x, &y, &width, &height, &border, &depth);
+            return { (int) width, (int) height };
         }
 
         // Drags with the left button from a point of the editor, in steps.
@@ -207,8 +243,10 @@ namespace
         LV2UI_Handle handle = nullptr;
         LV2UI_Widget widget = nullptr;
         const LV2UI_Idle_Interface* idle = nullptr;
+        const LV2UI_Resize* resizeInterface = nullptr;
 
         LV2UI_Touch touchFeature {};
+        LV2UI_Resize resizeFeature {};
         std::vector<LV2_Feature> featureList;
         std::vector<const LV2_Feature*> features;
     };
@@ -319,4 +357,42 @@ TEST_F (Lv2Editor, PortValuesFromTheHostMoveTheControlsWithoutEcho)
     EXPECT_DOUBLE_EQ (plugin.savedValue ("chorus_depth"), 3.0);
     EXPECT_TRUE (recorder.writes.empty());
     plugin.activate();
+}
+
+TEST_F (Lv2Editor, SizeGoesBothWaysBetweenTheEditorAndTheHost)
+{
+    editor->pump (300);
+
+    // It opens at 100% (this run remembers no zoom) and says so.
+    ASSERT_FALSE (recorder.sizes.empty());
+    EXPECT_EQ (recorder.sizes.back(), std::make_pair (370, 476));
+    EXPECT_EQ (editor->widgetSize(), std::make_pair (370, 476));
+
+    // The user drags the panel's corner out by half its size: 150%, and
+    // the host is told, to fit its window around it.
+    editor->drag (370 - 4, 476 - 4, 185, 238);
+    EXPECT_EQ (recorder.sizes.back(), std::make_pair (555, 714));
+    EXPECT_EQ (editor->widgetSize(), std::make_pair (555, 714));
+
+    // The instance keeps the zoom it was given in its state.
+    juce::XmlDocument stateXml (plugin.savedStateText());
+    const auto state = stateXml.getDocumentElement();
+    ASSERT_NE (state, nullptr);
+    const auto* zoom = state->getChildByName ("EDITOR");
+    ASSERT_NE (zoom, nullptr) << state->toString();
+    EXPECT_EQ (zoom->getStringAttribute ("zoom"), "150");
+
+    // The host sizes its window: the panel takes the largest zoom that
+    // fits, and the window follows without telling the host back a size
+    // it did not ask for.
+    const auto told = recorder.sizes.size();
+    ASSERT_TRUE (editor->resizeFromHost (740, 952));
+    editor->pump();
+    EXPECT_EQ (editor->widgetSize(), std::make_pair (740, 952));
+    EXPECT_EQ (recorder.sizes.size(), told);
+
+    // A host that calls the interface with its null handle is refused.
+    EXPECT_FALSE (editor->resizeWithTheInterfacesHandle (370, 476));
+    editor->pump();
+    EXPECT_EQ (editor->widgetSize(), std::make_pair (740, 952));
 }

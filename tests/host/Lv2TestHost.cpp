@@ -326,21 +326,33 @@ namespace Lv2TestHost
         return plainValueIn (save(), urids, parameterId);
     }
 
-    double plainValueIn (const SavedState& state, UridMap& urids, const juce::String& parameterId)
+    juce::String Plugin::savedStateText()
+    {
+        return stateTextIn (save(), urids);
+    }
+
+    juce::String stateTextIn (const SavedState& state, UridMap& urids)
     {
         const auto key = urids.map ((juce::String (TESSAMUNE_LV2_URI) + ":StateString").toRawUTF8());
         const auto it = state.properties.find (key);
 
         if (it == state.properties.end())
-            return -1.0;
+            return {};
 
         juce::MemoryBlock block;
         block.fromBase64Encoding (juce::String::fromUTF8 (it->second.value.data(), (int) it->second.value.size()));
 
+        // The framework's binary wrapping: a magic number and a length, then
+        // the text and its terminating zero.
         if (block.getSize() <= 9)
-            return -1.0;
+            return {};
 
-        const auto text = juce::String::fromUTF8 (static_cast<const char*> (block.getData()) + 8, (int) block.getSize() - 9);
+        return juce::String::fromUTF8 (static_cast<const char*> (block.getData()) + 8, (int) block.getSize() - 9);
+    }
+
+    double plainValueIn (const SavedState& state, UridMap& urids, const juce::String& parameterId)
+    {
+        const auto text = stateTextIn (state, urids);
         const auto attribute = "id=\"" + parameterId + "\" value=\"";
         return text.contains (attribute) ? text.fromFirstOccurrenceOf (attribute, false, false).getDoubleValue() : -1.0;
     }

@@ -135,6 +135,9 @@ namespace Lv2TestHost
         /** The processor's plain value of a parameter in the state it saves. */
         double savedValue (const juce::String& parameterId);
 
+        /** The XML text of the state it saves. */
+        juce::String savedStateText();
+
     private:
         void* bufferFor (uint32_t port);
 
@@ -162,6 +165,9 @@ namespace Lv2TestHost
         size_t position = 0;
         Hosting::Channels rendered;
     };
+
+    /** The processor's XML text in a saved state (empty if there is none). */
+    juce::String stateTextIn (const SavedState&, UridMap&);
 
     /** The processor's plain value of a parameter in a saved state. */
     double plainValueIn (const SavedState&, UridMap&, const juce::String& parameterId);
