@@ -7,7 +7,9 @@
 #include "Hosting.h"
 #include "Lv2TestHost.h"
 
+#include <lv2/atom/atom.h>
 #include <lv2/instance-access/instance-access.h>
+#include <lv2/options/options.h>
 #include <lv2/ui/ui.h>
 
 #include <gtest/gtest.h>
@@ -91,7 +93,8 @@ namespace
     class Editor
     {
     public:
-        Editor (Plugin& plugin, Recorder& recorder)
+        // hostScale: the host's ui:scaleFactor option, if it gives one.
+        Editor (Plugin& plugin, Recorder& recorder, float hostScale = 0.0f)
         {
             display = XOpenDisplay (nullptr);
 
@@ -121,6 +124,16 @@ namespace
                             { LV2_UI__idleInterface, nullptr },
                             { LV2_UI__touch, &touchFeature },
                             { LV2_UI__resize, &resizeFeature } };
+
+            if (hostScale > 0.0f)
+            {
+                scale = hostScale;
+                auto& urids = plugin.uridMap();
+                options = { { LV2_OPTIONS_INSTANCE, 0, urids.map (LV2_UI__scaleFactor), sizeof (float),
+                              urids.map (LV2_ATOM__Float), &scale },
+                            { LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr } };
+                featureList.push_back ({ LV2_OPTIONS__options, options.data() });
+            }
 
             for (auto& f : featureList)
                 features.push_back (&f);
@@ -247,9 +260,21 @@ namespace
 
         LV2UI_Touch touchFeature {};
         LV2UI_Resize resizeFeature {};
+        float scale = 0.0f;
+        std::vector<LV2_Options_Option> options;
         std::vector<LV2_Feature> featureList;
         std::vector<const LV2_Feature*> features;
     };
+
+    // Each test's editor opens as if no zoom had been chosen before (the
+    // run keeps the user's settings in a folder of its own, and a test may
+    // choose one).
+    void forgetRememberedZoom()
+    {
+        juce::File (juce::SystemStats::getEnvironmentVariable ("XDG_CONFIG_HOME", {}))
+            .getChildFile ("Quorvellin/Tessamune.settings")
+            .deleteFile();
+    }
 
     // A host reports every control port when an editor opens.
     void reportAllPorts (Editor& editor, Plugin& plugin)
@@ -271,6 +296,7 @@ protected:
         plugin.activate();
         plugin.run (256);
 
+        forgetRememberedZoom();
         editor = std::make_unique<Editor> (plugin, recorder);
 
         if (! editor->hasDisplay())
@@ -395,4 +421,28 @@ TEST_F (Lv2Editor, SizeGoesBothWaysBetweenTheEditorAndTheHost)
     EXPECT_FALSE (editor->resizeWithTheInterfacesHandle (370, 476));
     editor->pump();
     EXPECT_EQ (editor->widgetSize(), std::make_pair (740, 952));
+}
+
+// A host that scales its plug-in windows (ui:scaleFactor) opens the editor
+// at that zoom, where the user has chosen none yet, and is told the size.
+TEST (Lv2EditorScale, OpensAtTheHostsScale)
+{
+    Plugin plugin;
+    ASSERT_TRUE (plugin.isReady());
+    plugin.connectAll();
+    plugin.activate();
+
+    Recorder recorder;
+    forgetRememberedZoom();
+    Editor editor (plugin, recorder, 1.5f);
+
+    if (! editor.hasDisplay())
+        GTEST_SKIP() << "needs an X display";
+
+    ASSERT_TRUE (editor.isOpen());
+    editor.pump (300);
+
+    ASSERT_FALSE (recorder.sizes.empty());
+    EXPECT_EQ (recorder.sizes.back(), std::make_pair (555, 714));
+    EXPECT_EQ (editor.widgetSize(), std::make_pair (555, 714));
 }
