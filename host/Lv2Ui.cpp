@@ -153,12 +153,19 @@ namespace
     private:
         void paint (juce::Graphics& g) override { g.fillAll (juce::Colours::black); }
 
-        // Where the editor is not resizable, it keeps its size inside a
-        // window the host made larger.
+        // The host's window, sized by the host or the window system: the
+        // editor makes of the size what it does of any size from outside (a
+        // zoom the user chooses by dragging the window's edge, or one it
+        // only shows, or sets aside to keep its zoom), and the host is not
+        // told back a size it gave. Where the editor is not resizable, it
+        // keeps its size inside a window the host made larger.
         void resized() override
         {
             if (editor != nullptr && editor->isResizable() && ! applyingHostSize)
+            {
+                const juce::ScopedValueSetter<bool> fromHost (applyingHostSize, true);
                 editor->setBoundsConstrained (getLocalBounds());
+            }
         }
 
         void componentMovedOrResized (juce::Component&, bool, bool wasResized) override

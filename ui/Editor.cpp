@@ -36,6 +36,18 @@ namespace
 
         void mouseEnter (const juce::MouseEvent&) override  { repaint(); }
         void mouseExit (const juce::MouseEvent&) override   { repaint(); }
+
+        void mouseDrag (const juce::MouseEvent& e) override
+        {
+            const juce::ScopedValueSetter<bool> resizing (resizingTheEditor, true);
+            juce::ResizableCornerComponent::mouseDrag (e);
+        }
+
+        /** True while a drag of the corner sets the editor's size. */
+        bool isResizingTheEditor() const noexcept { return resizingTheEditor; }
+
+    private:
+        bool resizingTheEditor = false;
     };
 
     bool sameZoom (double a, double b) noexcept
@@ -296,23 +308,34 @@ void Editor::handleAsyncUpdate()
 //==============================================================================
 void Editor::resized()
 {
-    if (getLocalBounds() != sizeForZoom (zoom))
+    const auto size = sizeForZoom (zoom);
+
+    if (getLocalBounds() != size)
     {
-        // A size from outside: the host, the window system or the corner.
-        // The panel takes the largest zoom that fits it, and the editor that
-        // zoom's size.
+        const auto kind = settingOwnSize ? SizeFromOutside::shown : judgeSizeFromOutside();
+
+        if (kind == SizeFromOutside::setAside)
+        {
+            // The zoom stays, and the editor keeps its size: the window
+            // around it may be larger or smaller for a while.
+            setSize (size.getWidth(), size.getHeight());
+            return;
+        }
+
+        // The panel takes the largest zoom that fits the size, and the
+        // editor that zoom's size.
         const auto fitting = zoomForSize (getWidth(), getHeight());
         const auto changed = ! sameZoom (fitting, zoom);
         zoom = fitting;
 
-        if (changed && ! settingOwnSize && isBeingResizedByTheUser())
+        if (changed && kind == SizeFromOutside::chosen)
             keepChosenZoom();
 
-        const auto size = sizeForZoom (zoom);
+        const auto fitted = sizeForZoom (zoom);
 
-        if (getLocalBounds() != size)
+        if (getLocalBounds() != fitted)
         {
-            setSize (size.getWidth(), size.getHeight());
+            setSize (fitted.getWidth(), fitted.getHeight());
             return;
         }
     }
@@ -320,13 +343,30 @@ void Editor::resized()
     layOut();
 }
 
-bool Editor::isBeingResizedByTheUser() const
+Editor::SizeFromOutside Editor::judgeSizeFromOutside() const
 {
-    // The user drags the panel's corner, or the edge of a window around it
-    // (a mouse button is down then, wherever the pointer is). A host or the
-    // window system setting up or fitting the window, which some do with a
-    // few sizes in turn, is not a choice of the user's.
-    return cornerGrip->isMouseButtonDown() || juce::ModifierKeys::getCurrentModifiersRealtime().isAnyMouseButtonDown();
+    const auto& grip = static_cast<const CornerGrip&> (*cornerGrip);
+
+    // The user drags the panel's corner.
+    if (grip.isResizingTheEditor())
+        return SizeFromOutside::chosen;
+
+    // While the corner is held, any other size is the host answering the
+    // corner's with its window's size as it was (GTK 2 keeps a window that
+    // would shrink, and a window manager follows a moment later).
+    if (grip.isMouseButtonDown())
+        return SizeFromOutside::setAside;
+
+    // The user drags the edge of a window around the panel (a mouse button
+    // is down then, wherever the pointer is).
+    if (juce::ModifierKeys::getCurrentModifiersRealtime().isAnyMouseButtonDown())
+        return SizeFromOutside::chosen;
+
+    // A host or the window system setting up or fitting its window, which
+    // some do with a few sizes in turn, or answering a zoom chosen from the
+    // menu with its window's old size: a zoom the user or the instance has
+    // chosen stays; otherwise the panel shows the size.
+    return zoomOrigin == ZoomOrigin::screen ? SizeFromOutside::shown : SizeFromOutside::setAside;
 }
 
 void Editor::layOut()

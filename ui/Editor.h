@@ -38,9 +38,11 @@ class Processor;
     the user's settings), otherwise the scale the host or the desktop asks
     for (the host's content scale, through setScaleFactor, or the desktop's,
     ui/DesktopScale.h). A zoom chosen from the menu or by dragging the window
-    larger or smaller is kept for the instance and remembered for the user; a
-    size the host gives the window by itself only shows. Opening, the window
-    is made no larger than the screen.
+    larger or smaller is kept for the instance and remembered for the user. A
+    size the host gives the window by itself only shows, and only while no
+    zoom was chosen for it or by the user: once one was, the panel keeps it,
+    as hosts may answer a new zoom with their window's old size for a while.
+    Opening, the window is made no larger than the screen.
 */
 class Editor : public juce::AudioProcessorEditor,
                public juce::Slider::Listener,
@@ -107,7 +109,11 @@ private:
     void handleAsyncUpdate() override;
 
     void keepChosenZoom();
-    bool isBeingResizedByTheUser() const;
+    /** What a size given from outside means: a zoom the user chooses (a
+        drag of the panel's corner or of a window's edge), a size the panel
+        only shows, or one it sets aside and keeps its zoom. */
+    enum class SizeFromOutside { chosen, shown, setAside };
+    SizeFromOutside judgeSizeFromOutside() const;
     void applyZoom (double newZoom);
     void layOut();
     void usePictures (int scale);

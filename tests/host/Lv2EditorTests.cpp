@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -65,6 +66,7 @@ namespace
         std::vector<std::pair<uint32_t, float>> writes;       // port, value
         std::vector<std::pair<uint32_t, bool>> touches;       // port, grabbed
         std::vector<std::pair<int, int>> sizes;               // told through ui:resize
+        std::function<void()> answerResize;                   // what the host does then
         int otherWrites = 0;                                  // not a float with protocol 0
 
         static void write (LV2UI_Controller controller, uint32_t port, uint32_t size, uint32_t protocol, const void* buffer)
@@ -84,7 +86,12 @@ namespace
 
         static int resize (LV2UI_Feature_Handle handle, int width, int height)
         {
-            static_cast<Recorder*> (handle)->sizes.emplace_back (width, height);
+            auto& self = *static_cast<Recorder*> (handle);
+            self.sizes.emplace_back (width, height);
+
+            if (self.answerResize)
+                self.answerResize();
+
             return 0;
         }
     };
@@ -190,6 +197,18 @@ namespace
             return resizeInterface != nullptr && resizeInterface->ui_resize (handle, width, height) == 0;
         }
 
+        // A host whose window keeps its size whatever the editor asks, as a
+        // GTK 2 window does rather than shrink: each request is answered by
+        // sizing the editor's window back to it.
+        void keepHostWindowAt (Recorder& recorder, int width, int height)
+        {
+            recorder.answerResize = [this, width, height]
+            {
+                XResizeWindow (display, reinterpret_cast<Window> (widget), (unsigned) width, (unsigned) height);
+                XFlush (display);
+            };
+        }
+
         // A host that passes the interface's own handle, which is null.
         bool resizeWithTheInterfacesHandle (int width, int height)
         {
@@ -274,6 +293,18 @@ namespace
         juce::File (juce::SystemStats::getEnvironmentVariable ("XDG_CONFIG_HOME", {}))
             .getChildFile ("Quorvellin/Tessamune.settings")
             .deleteFile();
+    }
+
+    // The zoom an instance keeps in its state ("" for none).
+    juce::String keptZoom (Plugin& plugin)
+    {
+        const auto state = juce::XmlDocument (plugin.savedStateText()).getDocumentElement();
+
+        if (state == nullptr)
+            return "no state";
+
+        const auto* element = state->getChildByName ("EDITOR");
+        return element != nullptr ? element->getStringAttribute ("zoom") : juce::String();
     }
 
     // A host reports every control port when an editor opens.
@@ -401,12 +432,7 @@ TEST_F (Lv2Editor, SizeGoesBothWaysBetweenTheEditorAndTheHost)
     EXPECT_EQ (editor->widgetSize(), std::make_pair (555, 714));
 
     // The instance keeps the zoom it was given in its state.
-    juce::XmlDocument stateXml (plugin.savedStateText());
-    const auto state = stateXml.getDocumentElement();
-    ASSERT_NE (state, nullptr);
-    const auto* zoom = state->getChildByName ("EDITOR");
-    ASSERT_NE (zoom, nullptr) << state->toString();
-    EXPECT_EQ (zoom->getStringAttribute ("zoom"), "150");
+    EXPECT_EQ (keptZoom (plugin), "150");
 
     // The host sizes its window: the panel takes the largest zoom that
     // fits, and the window follows without telling the host back a size
@@ -416,11 +442,32 @@ TEST_F (Lv2Editor, SizeGoesBothWaysBetweenTheEditorAndTheHost)
     editor->pump();
     EXPECT_EQ (editor->widgetSize(), std::make_pair (740, 952));
     EXPECT_EQ (recorder.sizes.size(), told);
+    EXPECT_EQ (keptZoom (plugin), "150");
 
     // A host that calls the interface with its null handle is refused.
     EXPECT_FALSE (editor->resizeWithTheInterfacesHandle (370, 476));
     editor->pump();
     EXPECT_EQ (editor->widgetSize(), std::make_pair (740, 952));
+}
+
+TEST_F (Lv2Editor, AHostWindowThatKeepsItsSizeDoesNotUndoTheZoom)
+{
+    editor->pump (300);
+    editor->keepHostWindowAt (recorder, 370, 476);
+
+    // The corner dragged out to 150%: each size the editor asks for, the
+    // host answers by sizing its window back, while the button is held.
+    editor->drag (370 - 4, 476 - 4, 185, 238);
+    editor->pump();
+
+    // The zoom is the drag's, kept, and the host was never told the old
+    // size back as if the editor had chosen it.
+    EXPECT_EQ (keptZoom (plugin), "150");
+    ASSERT_GE (recorder.sizes.size(), 2u);
+    EXPECT_EQ (recorder.sizes.back(), std::make_pair (555, 714));
+
+    for (size_t i = 1; i < recorder.sizes.size(); ++i)
+        EXPECT_NE (recorder.sizes[i], std::make_pair (370, 476)) << "request " << i;
 }
 
 // A host that scales its plug-in windows (ui:scaleFactor) opens the editor

@@ -85,6 +85,15 @@ namespace
 
         void open()   { editor = std::make_unique<Editor> (processor, processor.parameters); }
 
+        /** A new window, as if no zoom had ever been chosen. */
+        void reopenWithNothingChosen()
+        {
+            editor.reset();   // the last editor: its choice is written now
+            settings.settingsFile().deleteFile();
+            processor.editorZoom = 0.0;
+            open();
+        }
+
         juce::RangedAudioParameter& parameter (const char* id)
         {
             auto* p = processor.parameters.getParameter (id);
@@ -342,7 +351,9 @@ TEST_F (ZoomTest, AnySizeFromTheHostBecomesTheLargestZoomThatFits)
         SCOPED_TRACE (c.name);
 
         {
-            // The host alone: the window shows the zoom, nothing keeps it.
+            // Nothing chosen yet, the host alone: the window shows the zoom,
+            // nothing keeps it.
+            reopenWithNothingChosen();
             editor->setSize (1000, 1000);
             editor->setSize (c.width, c.height);
 
@@ -362,7 +373,21 @@ TEST_F (ZoomTest, AnySizeFromTheHostBecomesTheLargestZoomThatFits)
             EXPECT_EQ (editor->getWidth(), c.expectedWidth);
             EXPECT_EQ (editor->getHeight(), c.expectedHeight);
             EXPECT_DOUBLE_EQ (processor.editorZoom.load(), editor->getZoom());
-            processor.editorZoom = 0.0;
+        }
+
+        {
+            // Once chosen, the host alone changes nothing: a host answering a
+            // new zoom with its window's old size, or fitting its window,
+            // leaves the panel at the chosen zoom and size.
+            const auto chosen = editor->getZoom();
+            const auto chosenSize = editor->getBounds();
+            editor->setSize (1000, 1000);
+            EXPECT_EQ (editor->getZoom(), chosen);
+            EXPECT_EQ (editor->getBounds(), chosenSize);
+            editor->setSize (380, 490);
+            EXPECT_EQ (editor->getZoom(), chosen);
+            EXPECT_EQ (editor->getBounds(), chosenSize);
+            EXPECT_EQ (processor.editorZoom.load(), chosen);
         }
     }
 
@@ -385,9 +410,15 @@ TEST_F (ZoomTest, DraggingThePanelsCornerZoomsItAndIsAChoice)
         EXPECT_TRUE (uitest::sameRegion (uitest::paint (*editor), { 0, 0, 370, 476 }, atRest, atRest.getBounds()));
 
         // Half as large again: 185 more across, 238 more down.
+        // Half way, the host answers with its window's size as it was,
+        // which the drag does not let undo it.
         const juce::Point<float> corner { 365.0f, 471.0f };
         window.press (corner);
         window.drag (corner.translated (90.0f, 120.0f));
+        const auto halfWay = editor->getZoom();
+        EXPECT_GT (halfWay, 1.2);
+        editor->setSize (370, 476);
+        EXPECT_EQ (editor->getZoom(), halfWay);
         window.drag (corner.translated (185.0f, 238.0f));
         window.release (corner.translated (185.0f, 238.0f));
         window.leave();
@@ -395,6 +426,11 @@ TEST_F (ZoomTest, DraggingThePanelsCornerZoomsItAndIsAChoice)
         EXPECT_EQ (editor->getZoom(), 1.5);
         EXPECT_EQ (editor->getWidth(), 555);
         EXPECT_EQ (processor.editorZoom.load(), 1.5);
+
+        // Nor after the drag.
+        editor->setSize (370, 476);
+        EXPECT_EQ (editor->getZoom(), 1.5);
+        EXPECT_EQ (editor->getWidth(), 555);
     }
 
     // And the user's, for the next window.
