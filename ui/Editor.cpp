@@ -221,30 +221,31 @@ double Editor::openingZoom()
     return fitOnScreen (DesktopScale::unapplied());
 }
 
-double Editor::fitOnScreen (double wanted)
+bool Editor::fitsOnScreen (double zoom)
 {
-    wanted = juce::jlimit (EditorZoom::minimum, EditorZoom::maximum, wanted);
     const auto* screen = juce::Desktop::getInstance().getDisplays().getPrimaryDisplay();
 
     if (screen == nullptr || screen->userArea.isEmpty())
-        return wanted;
+        return true;
 
     // Room for what a host or the window system puts around the panel: a
     // title bar, a host's tool bar.
     constexpr int surroundings = 64;
 
-    const auto fits = [area = screen->userArea] (double zoom)
-    {
-        const auto size = sizeForZoom (zoom);
-        return size.getWidth() <= area.getWidth() && size.getHeight() <= area.getHeight() - surroundings;
-    };
+    const auto size = sizeForZoom (zoom);
+    return size.getWidth() <= screen->userArea.getWidth() && size.getHeight() <= screen->userArea.getHeight() - surroundings;
+}
 
-    if (fits (wanted))
+double Editor::fitOnScreen (double wanted)
+{
+    wanted = juce::jlimit (EditorZoom::minimum, EditorZoom::maximum, wanted);
+
+    if (fitsOnScreen (wanted))
         return wanted;
 
     // Too large for this screen: the largest zoom of the menu that fits.
     for (auto i = std::size (menuZooms); i > 0; --i)
-        if (menuZooms[i - 1] < wanted && fits (menuZooms[i - 1]))
+        if (menuZooms[i - 1] < wanted && fitsOnScreen (menuZooms[i - 1]))
             return menuZooms[i - 1];
 
     return EditorZoom::minimum;
@@ -470,6 +471,8 @@ juce::PopupMenu Editor::createZoomMenu()
         juce::PopupMenu::Item item (EditorZoom::toText (menuZoom) + "%");
         item.setID (++id);
         item.setTicked (std::abs (zoom - menuZoom) < 0.0005);
+        // A zoom whose window would not fit the screen is not offered.
+        item.setEnabled (item.isTicked || fitsOnScreen (menuZoom));
         item.setAction ([editor = juce::Component::SafePointer<Editor> (this), menuZoom]
         {
             if (editor != nullptr)

@@ -89,7 +89,8 @@ public:
         zoom is kept for this instance and remembered for the user. */
     void setZoom (double newZoom);
 
-    /** The right-click menu of the panel. */
+    /** The right-click menu of the panel: the zooms whose window fits the
+        screen, and the current one. */
     juce::PopupMenu createZoomMenu();
 
     /** The scale of the pictures drawn from (1, 2 or 3). */
@@ -132,6 +133,7 @@ private:
     };
 
     double openingZoom();
+    static bool fitsOnScreen (double zoom);
     static double fitOnScreen (double wanted);
 
     Processor& processor;

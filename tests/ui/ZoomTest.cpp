@@ -467,7 +467,7 @@ TEST_F (ZoomTest, TheMenuOffersTheZoomsAndTicksTheCurrentOne)
     editor->setZoom (1.5);
     auto menu = editor->createZoomMenu();
 
-    juce::StringArray texts, ticked;
+    juce::StringArray texts, ticked, offered;
     std::function<void()> choose250;
 
     for (juce::PopupMenu::MenuItemIterator it (menu); it.next();)
@@ -482,12 +482,23 @@ TEST_F (ZoomTest, TheMenuOffersTheZoomsAndTicksTheCurrentOne)
         if (item.isTicked)
             ticked.add (item.text);
 
+        if (item.isEnabled)
+            offered.add (item.text);
+
         if (item.text == "250%")
             choose250 = item.action;
     }
 
     EXPECT_EQ (texts, juce::StringArray ({ "100%", "125%", "150%", "200%", "250%", "300%" }));
     EXPECT_EQ (ticked, juce::StringArray ({ "150%" }));
+
+    // A zoom too large for the screen is not offered: on the tests' virtual
+    // screen (1280 x 1024), 250% and 300%.
+    if (const auto* screen = juce::Desktop::getInstance().getDisplays().getPrimaryDisplay();
+        screen != nullptr && screen->userArea.getHeight() == 1024)
+        EXPECT_EQ (offered, juce::StringArray ({ "100%", "125%", "150%", "200%" }));
+    else
+        EXPECT_TRUE (offered.contains ("100%") && offered.contains ("150%"));
 
     ASSERT_TRUE (choose250 != nullptr);
     choose250();
