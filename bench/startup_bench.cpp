@@ -120,17 +120,25 @@ namespace
         std::vector<std::string> uris;
     };
 
+    // The plug-in's binary loaded as hosts load it, or nullptr (and why).
+    void* openLibrary (const char* path)
+    {
+        auto* library = dlopen (path, RTLD_NOW | RTLD_LOCAL);
+
+        if (library == nullptr)
+            std::fprintf (stderr, "%s\n", dlerror());
+
+        return library;
+    }
+
     bool measureLv2 (const char* binary, int instances, Figures& figures)
     {
         const auto faultsAtStart = pageFaults();
         const auto start = Clock::now();
-        auto* library = dlopen (binary, RTLD_NOW | RTLD_LOCAL);
+        auto* library = openLibrary (binary);
 
         if (library == nullptr)
-        {
-            std::fprintf (stderr, "%s\n", dlerror());
             return false;
-        }
 
         using Entry = const LV2_Descriptor* (*) (uint32_t);
         const auto entry = reinterpret_cast<Entry> (dlsym (library, "lv2_descriptor"));
@@ -193,13 +201,10 @@ namespace
     {
         const auto faultsAtStart = pageFaults();
         const auto start = Clock::now();
-        auto* library = dlopen (module, RTLD_NOW | RTLD_LOCAL);
+        auto* library = openLibrary (module);
 
         if (library == nullptr)
-        {
-            std::fprintf (stderr, "%s\n", dlerror());
             return false;
-        }
 
         using ModuleEntry = bool (*) (void*);
         using GetFactory = IPluginFactory* (*)();

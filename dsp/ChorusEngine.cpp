@@ -16,10 +16,9 @@
 // delay line being prepared): one call instead of a page fault for every
 // page, which in a virtual machine costs the most of making an instance.
 // Where the system cannot, the writes fault the pages in as before.
-static void prefault (void* data, size_t bytes) noexcept
+static void prefault (void* data, size_t bytes, uintptr_t page) noexcept
 {
 #if defined (__linux__) && defined (MADV_POPULATE_WRITE)
-    const auto page = (uintptr_t) sysconf (_SC_PAGESIZE);
     const auto start = ((uintptr_t) data + page - 1) & ~(page - 1);
     const auto end = ((uintptr_t) data + bytes) & ~(page - 1);
 
@@ -28,6 +27,7 @@ static void prefault (void* data, size_t bytes) noexcept
 #else
     (void) data;
     (void) bytes;
+    (void) page;
 #endif
 }
 
@@ -131,13 +131,15 @@ void ChorusEngine::makeLinesResident() noexcept
     // thread writes there: a page first touched on the audio thread would
     // cost it a page fault. Writing each page's first sample back as it is
     // changes nothing the lines hold.
+    const auto page = (size_t) sysconf (_SC_PAGESIZE);
+    const auto perPage = page / sizeof (float);
+
     for (auto& v : voice)
     {
         auto* const data = v.line.buffer.data();
         const auto samples = v.line.buffer.size();
-        prefault (data, samples * sizeof (float));
+        prefault (data, samples * sizeof (float), page);
 
-        const auto perPage = (size_t) sysconf (_SC_PAGESIZE) / sizeof (float);
         auto* const touched = static_cast<volatile float*> (data);
 
         for (size_t i = 0; i < samples; i += perPage)

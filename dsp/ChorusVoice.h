@@ -35,9 +35,6 @@ public:
         and it is not cleared again. */
     void prepare (int32_t sampleRate, bool lineIsZero = false);
 
-    /** Makes sure the next prepare() at this rate allocates nothing. */
-    void reserve (int32_t sampleRate) { line.buffer.reserve ((size_t) sampleRate * 2); }
-
     /** One step of the voice. Audio thread only, after a prepare(). */
     inline float processSample (float input) noexcept;
 

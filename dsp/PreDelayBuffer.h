@@ -17,12 +17,9 @@ public:
         least one position). Allocates. */
     explicit PreDelayBuffer (uint32_t sampleRate);
 
-    /** Rebuilds the ring, emptied, for a new rate. Allocates unless reserve()
-        was called for the rate before. */
+    /** Rebuilds the ring, emptied, for a new rate. Allocates unless the
+        ring's storage already holds the rate's length. */
     void resize (uint32_t sampleRate);
-
-    /** Makes sure the next resize() to this rate allocates nothing. */
-    void reserve (uint32_t sampleRate) { data.reserve (lengthFor (sampleRate, (uint32_t) lengthMs)); }
 
     /** One step: stores x and returns the delayed sample. Audio thread. */
     float step (float x) noexcept

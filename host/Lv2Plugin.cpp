@@ -348,12 +348,6 @@ void Lv2Instance::processInPlace (uint32_t frames) noexcept
             std::memcpy (channels[c], audio[c], sizeof (float) * frames);
     }
 
-    if (frames <= longestBlock)
-    {
-        processBlock (channels.data(), frames);
-        return;
-    }
-
     for (uint32_t done = 0; done < frames;)
     {
         const auto length = std::min (frames - done, longestBlock);

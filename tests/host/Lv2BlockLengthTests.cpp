@@ -24,6 +24,19 @@ namespace
 
     const std::vector<std::pair<juce::String, float>> settings { { "chorus_depth", 5.0f }, { "chorus_speed", 3.0f }, { "chorus_mix", 7.0f } };
 
+    // What the processor renders at the settings, in blocks of a length.
+    Hosting::Channels referenceAtSettings (int frames, int block)
+    {
+        Hosting::Render r;
+        r.frames = frames;
+        r.block = block;
+
+        for (const auto& [id, plain] : settings)
+            r.settings.emplace_back (id, plain / 10.0f);
+
+        return Hosting::reference (r);
+    }
+
     struct Case
     {
         const char* label;
@@ -47,14 +60,7 @@ namespace
 
 TEST (Lv2BlockLength, EveryHostOfferInstantiatesAndLongRunsRenderWhole)
 {
-    Hosting::Render r;
-    r.frames = totalFrames;
-    r.block = 512;
-
-    for (const auto& [id, plain] : settings)
-        r.settings.emplace_back (id, plain / 10.0f);
-
-    const auto reference = Hosting::reference (r);
+    const auto reference = referenceAtSettings (totalFrames, 512);
     ASSERT_EQ (reference.size(), 2u) << "the reference program failed";
 
     for (const auto& c : cases)
@@ -89,14 +95,7 @@ TEST (Lv2BlockLength, NoFeaturesAtAllAndBlocksOfOneFrame)
 {
     constexpr int frames = 6000;
 
-    Hosting::Render r;
-    r.frames = frames;
-    r.block = 1;
-
-    for (const auto& [id, plain] : settings)
-        r.settings.emplace_back (id, plain / 10.0f);
-
-    const auto reference = Hosting::reference (r);
+    const auto reference = referenceAtSettings (frames, 1);
     ASSERT_EQ (reference.size(), 2u) << "the reference program failed";
 
     Plugin host ({ 48000.0, BlockLength::noOptions, 0, false, frames, false });
