@@ -92,9 +92,11 @@ void ParameterListenerEngine::postRoutingChanged() noexcept
 {
     if (producerLock.tryEnter())
     {
-        // May allocate when the queue is full; a failed allocation loses the
-        // message, but not the flag below.
-        messages.enqueue (RoutingChanged);
+        // Never allocates: a queue that is full (changes made while no
+        // block drains it, as over a host's runs of no frames) keeps the
+        // messages it holds. Every message says the same, and the flag below
+        // says it too, so none is lost.
+        messages.try_enqueue (RoutingChanged);
         producerLock.exit();
     }
 

@@ -145,4 +145,35 @@ TEST (Lv2BlockLength, LongRunsAndPortChangesNeitherAllocateNorLock)
     EXPECT_EQ (guard.allocations(), 0u);
     EXPECT_EQ (guard.locks(), 0u);
 }
+
+// Nor do switches flipped where no audio is processed for a long while:
+// over runs of no frames, and while the host bypasses the plug-in.
+TEST (Lv2BlockLength, SwitchesFlippedWithoutAudioNeitherAllocateNorLock)
+{
+    const auto chorus = (uint32_t) portIndex ("chorus_on");
+    const auto mode = (uint32_t) portIndex ("stereo_proc");
+
+    for (const bool bypassed : { false, true })
+    {
+        SCOPED_TRACE (bypassed ? "bypassed, runs of 32 frames" : "runs of no frames");
+
+        Plugin host ({ 48000.0, BlockLength::int32, 256, true, 40000 });
+        ASSERT_TRUE (host.isReady());
+        host.connectAll();
+        host.activate();
+        host.frameworkPort (enabled) = bypassed ? 0.0f : 1.0f;
+        host.run (256);
+
+        RealtimeGuard guard;
+
+        for (int i = 0; i < 1000; ++i)
+        {
+            host.setControl (i % 2 == 0 ? chorus : mode, (float) ((i / 2) % 2));
+            host.run (bypassed ? 32 : 0);
+        }
+
+        EXPECT_EQ (guard.allocations(), 0u);
+        EXPECT_EQ (guard.locks(), 0u);
+    }
+}
 #endif

@@ -9,6 +9,12 @@
 #include <cstdlib>
 #include <new>
 
+// glibc's own allocators, called directly: the ones below replace the
+// public names, and looking those up with dlsym would allocate.
+extern "C" void* __libc_malloc (std::size_t);
+extern "C" void* __libc_calloc (std::size_t, std::size_t);
+extern "C" void* __libc_realloc (void*, std::size_t);
+
 namespace
 {
     thread_local bool watching = false;
@@ -24,7 +30,7 @@ namespace
         if (failingSize != 0 && size >= failingSize)
             throw std::bad_alloc();
 
-        if (void* p = std::malloc (size == 0 ? 1 : size))
+        if (void* p = __libc_malloc (size == 0 ? 1 : size))
             return p;
 
         throw std::bad_alloc();
@@ -88,10 +94,30 @@ void operator delete[] (void* p) noexcept                             { std::fre
 void operator delete (void* p, std::size_t) noexcept                  { std::free (p); }
 void operator delete[] (void* p, std::size_t) noexcept                { std::free (p); }
 
-// Storage that must start at zero comes from calloc, or for a delay line
-// straight from mmap: counted, and failed, as operator new is. glibc's own
-// calloc is called directly: looking it up with dlsym would call calloc.
-extern "C" void* __libc_calloc (std::size_t, std::size_t);
+// What C code allocates (the lock-free queue's blocks among it), storage
+// that must start at zero (calloc) and, for a delay line, memory straight
+// from mmap: counted, and failed, as operator new is.
+extern "C" void* malloc (std::size_t size)
+{
+    if (watching)
+        ++allocationCount;
+
+    if (failingSize != 0 && size >= failingSize)
+        return nullptr;
+
+    return __libc_malloc (size);
+}
+
+extern "C" void* realloc (void* p, std::size_t size)
+{
+    if (watching)
+        ++allocationCount;
+
+    if (failingSize != 0 && size >= failingSize)
+        return nullptr;
+
+    return __libc_realloc (p, size);
+}
 
 extern "C" void* calloc (std::size_t count, std::size_t size)
 {
