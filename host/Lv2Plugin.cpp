@@ -248,10 +248,11 @@ void Lv2Instance::applyControls() noexcept
     // Most runs find every port as it was: their bits are compared first,
     // and only a port whose bits changed is made legal and compared with
     // what was applied.
-    bool changed = applyAllControls;
+    const auto applyAll = applyAllControls.load (std::memory_order_relaxed);
+    bool changed = applyAll;
 
     for (uint32_t c = 0; c < numControls; ++c)
-        changed |= bitsOf (*controls[c]) != seenBits[c];
+        changed |= bitsOf (*controls[c]) != seenBits[c].load (std::memory_order_relaxed);
 
     if (! changed)
         return;
@@ -260,31 +261,34 @@ void Lv2Instance::applyControls() noexcept
     {
         const auto bits = bitsOf (*controls[c]);
 
-        if (bits == seenBits[c] && ! applyAllControls)
+        if (bits == seenBits[c].load (std::memory_order_relaxed) && ! applyAll)
             continue;
 
-        seenBits[c] = bits;
         const auto value = Lv2ControlPortTable::ports[c].legalValue (floatOf (bits));
 
-        if (value != appliedValues[c] || applyAllControls)
+        if (value != appliedValues[c] || applyAll)
         {
             appliedValues[c] = value;
             processor->setParameterOnAudioThread ((int) c, value);
         }
+
+        // Seen once the parameter holds it: a save that finds these bits
+        // seen finds the value in the parameter.
+        seenBits[c].store (bits, std::memory_order_release);
     }
 
-    applyAllControls = false;
+    applyAllControls.store (false, std::memory_order_release);
 }
 
 void Lv2Instance::takePortsAsApplied() noexcept
 {
     for (uint32_t c = 0; c < numControls; ++c)
     {
-        seenBits[c] = bitsOf (*controls[c]);
+        seenBits[c].store (bitsOf (*controls[c]), std::memory_order_release);
         appliedValues[c] = Lv2ControlPortTable::ports[c].legalValue (*controls[c]);
     }
 
-    applyAllControls = false;
+    applyAllControls.store (false, std::memory_order_release);
 }
 
 void Lv2Instance::processAudio (uint32_t frames) noexcept
@@ -396,16 +400,11 @@ void Lv2Instance::processThroughScratch (uint32_t frames) noexcept
 
 void Lv2Instance::processBlock (float* const* channels, uint32_t frames) noexcept
 {
-    // The enabled port is the host's bypass; unconnected, the plug-in is on.
-    if (enabledInput == nullptr || *enabledInput > 0.5f)
-    {
-        processor->processChannels (channels, (int) numAudioOutputs, (int) frames);
-    }
-    else
-    {
-        juce::AudioBuffer<float> buffer (channels, (int) numAudioOutputs, (int) frames);
-        processor->processBlockBypassed (buffer, noMidi);
-    }
+    // The enabled port is the host's bypass: on for any value above zero,
+    // as a toggled port reads; unconnected, the plug-in is on. The
+    // processor fades between the chorus and the dry signal at a switch.
+    const auto bypassed = enabledInput != nullptr && ! (*enabledInput > 0.0f);
+    processor->processChannels (channels, (int) numAudioOutputs, (int) frames, bypassed);
 }
 
 void Lv2Instance::silenceOutputs (uint32_t frames) noexcept
@@ -421,8 +420,27 @@ LV2_State_Status Lv2Instance::save (LV2_State_Store_Function store, LV2_State_Ha
     if (urids.stateKey == 0)
         return LV2_STATE_ERR_NO_FEATURE;
 
+    // A value the host set on a control port that no run has applied yet
+    // (the engine stopped, the plug-in deactivated, a save straight after
+    // loading, ports set on an instance that never ran) is the value the
+    // host shows and the user chose: it is saved in place of the one the
+    // processor still holds, so that the project reopens with it whichever
+    // the host restores first, its port values or this state. The port is
+    // read as the host left it, bit for bit (the host writes it between
+    // runs, on its own thread).
+    std::array<std::optional<float>, numControls> pending;
+    const auto applyAll = applyAllControls.load (std::memory_order_acquire);
+
+    for (uint32_t c = 0; c < numControls; ++c)
+    {
+        const auto bits = __atomic_load_n (reinterpret_cast<const uint32_t*> (controls[c]), __ATOMIC_RELAXED);
+
+        if (applyAll || bits != seenBits[c].load (std::memory_order_acquire))
+            pending[c] = Lv2ControlPortTable::ports[c].legalValue (floatOf (bits));
+    }
+
     juce::MemoryBlock block;
-    processor->getStateInformation (block);
+    processor->getStateInformation (block, pending.data(), pending.size());
     const auto text = block.toBase64Encoding();
 
     return store (handle, urids.stateKey, text.toRawUTF8(), text.getNumBytesAsUTF8() + 1, urids.atomString,

@@ -111,7 +111,6 @@ private:
     } urids;
 
     std::unique_ptr<Processor> processor;
-    juce::MidiBuffer noMidi;
 
     // What the host connected.
     std::array<float*, Lv2Ports::numAudioInputs + Lv2Ports::numAudioOutputs> audio {};
@@ -122,10 +121,12 @@ private:
     std::array<const float*, Lv2Ports::numControls> controls {};   // never null
 
     // Each control port's bits as last seen, and the value last applied
-    // from it; until the first run (or a restore) every port applies.
-    std::array<uint32_t, Lv2Ports::numControls> seenBits {};
+    // from it; until the first run (or a restore) every port applies. A
+    // save reads the first and the flag from its own thread: a port whose
+    // bits differ from those seen holds a value not yet applied.
+    std::array<std::atomic<uint32_t>, Lv2Ports::numControls> seenBits {};
     std::array<float, Lv2Ports::numControls> appliedValues {};
-    bool applyAllControls = true;
+    std::atomic<bool> applyAllControls { true };
     bool nonRealtime = false;
     bool hasRun = false;
 

@@ -7,6 +7,7 @@
 #include "ui/Editor.h"
 
 #include <algorithm>
+#include <cmath>
 
 static int32_t constructionRate (double rate)
 {
@@ -76,6 +77,11 @@ void Processor::prepareToPlay (double sampleRate, int)
         setup.numOutputChannels = getMainBusNumOutputChannels();
         setup.passThroughDry = false;
 
+        // The bypass's fade, in whole samples at the rate in force; the
+        // next block takes its bypass state at once.
+        bypassStep = (float) (1.0 / std::max (1.0, std::round (bypassFadeSeconds * setup.sampleRate)));
+        bypassSettled = false;
+
         try
         {
             stateMachine->prepareEngine();
@@ -119,6 +125,7 @@ void Processor::resetPlayback()
 {
     const juce::ScopedLock lock (getCallbackLock());
     engine.reset();
+    bypassSettled = false;
 }
 
 void Processor::setParameterOnAudioThread (int index, float plainValue) noexcept
@@ -162,7 +169,87 @@ void Processor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer
         stateMachine->handleMessages();
 }
 
-void Processor::processChannels (float* const* channels, int numChannels, int numSamples) noexcept
+void Processor::processBlockBypassed (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
+{
+    if (buffer.getNumSamples() > 0 && buffer.getNumChannels() > 0)
+        processChannels (buffer.getArrayOfWritePointers(), buffer.getNumChannels(), buffer.getNumSamples(), true);
+    else
+        stateMachine->handleMessages();
+}
+
+void Processor::processChannels (float* const* channels, int numChannels, int numSamples, bool bypassed) noexcept
+{
+    const auto target = bypassed ? 0.0f : 1.0f;
+
+    if (! bypassSettled)
+    {
+        bypassGain = target;
+        bypassSettled = true;
+    }
+
+    // The usual block: the chorus on, no fade under way.
+    if (bypassGain == target && ! bypassed)
+    {
+        runEngine (channels, numChannels, numSamples);
+        return;
+    }
+
+    for (int done = 0; done < numSamples; done += dryFrames)
+    {
+        std::array<float*, (size_t) dryChannels> piece {};
+        const auto pieceChannels = std::min (numChannels, dryChannels);
+
+        for (int c = 0; c < pieceChannels; ++c)
+            piece[(size_t) c] = channels[c] + done;
+
+        fadeBypass (piece.data(), pieceChannels, std::min (dryFrames, numSamples - done), target);
+    }
+}
+
+void Processor::fadeBypass (float* const* channels, int numChannels, int numSamples, float target) noexcept
+{
+    // The dry signal, as the bypass has it: every output with an input of
+    // its own as it came, the others a copy of the first input. Channels
+    // beyond the outputs are left as the chorus leaves them.
+    const auto inputs = std::max (1, getTotalNumInputChannels());
+    const auto outputs = std::min (numChannels, getTotalNumOutputChannels());
+
+    for (int c = 0; c < outputs; ++c)
+    {
+        const auto* source = channels[c < inputs ? c : 0];
+        std::copy (source, source + numSamples, dry.data() + c * dryFrames);
+    }
+
+    runEngine (channels, numChannels, numSamples);
+
+    // The gain moves by one step a sample, the same in every channel; where
+    // it stands at either end, the output is exactly the chorus's or the
+    // dry signal.
+    const auto step = target > bypassGain ? bypassStep : -bypassStep;
+    auto gain = bypassGain;
+
+    for (int c = 0; c < outputs; ++c)
+    {
+        auto* out = channels[c];
+        const auto* in = dry.data() + c * dryFrames;
+        gain = bypassGain;
+
+        for (int s = 0; s < numSamples; ++s)
+        {
+            if (gain != target)
+                gain = step > 0.0f ? std::min (target, gain + step) : std::max (target, gain + step);
+
+            if (gain == 0.0f)
+                out[s] = in[s];
+            else if (gain != 1.0f)
+                out[s] = in[s] + gain * (out[s] - in[s]);
+        }
+    }
+
+    bypassGain = gain;
+}
+
+void Processor::runEngine (float* const* channels, int numChannels, int numSamples) noexcept
 {
     stateMachine->handleMessages();
 
@@ -189,19 +276,6 @@ void Processor::processChannels (float* const* channels, int numChannels, int nu
     {
         engine.process (channels, numChannels, numSamples);
     }
-}
-
-void Processor::processBlockBypassed (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
-{
-    const auto numSamples = buffer.getNumSamples();
-    const auto numChannels = std::min (getTotalNumOutputChannels(), buffer.getNumChannels());
-
-    if (numSamples <= 0 || buffer.getNumChannels() == 0)
-        return;
-
-    // Outputs without an input of their own carry the dry first channel.
-    for (int c = std::max (1, getTotalNumInputChannels()); c < numChannels; ++c)
-        buffer.copyFrom (c, 0, buffer, 0, 0, numSamples);
 }
 
 juce::AudioProcessorEditor* Processor::createEditor()

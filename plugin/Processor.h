@@ -6,8 +6,10 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include <array>
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 class ChorusParameter;
@@ -36,11 +38,24 @@ public:
     void processBlockBypassed (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
     using juce::AudioProcessor::processBlock;
 
-    /** What processBlock() does, for channels a format holds as plain
-        pointers (numChannels and numSamples at least 1): no buffer object
-        is made around them. */
-    void processChannels (float* const* channels, int numChannels, int numSamples) noexcept;
+    /** What processBlock() does (processBlockBypassed() with bypassed
+        set), for channels a format holds as plain pointers (numChannels and
+        numSamples at least 1): no buffer object is made around them.
+
+        Bypassed, the outputs carry the dry input (an output without an
+        input of its own, the first channel), while the chorus keeps running
+        on that input unheard, so that switching it back on sounds as if it
+        had never stopped. Each switch between the two fades from one to
+        the other over bypassFadeSeconds; the first block after a prepare or
+        a reset takes the state it is given at once. */
+    void processChannels (float* const* channels, int numChannels, int numSamples, bool bypassed = false) noexcept;
     using juce::AudioProcessor::processBlockBypassed;
+
+    /** The length of the fade between the chorus and the dry signal when the
+        host's bypass switches: long enough that the step it smooths stays
+        below what the audio itself does from one sample to the next (a
+        bypass never clicks), short enough to sound like a switch. */
+    static constexpr double bypassFadeSeconds = 0.01;
 
     /** Mono, stereo, and mono in to stereo out (host/Identity.cmake); nothing else. */
     bool isBusesLayoutSupported (const BusesLayout& layouts) const override
@@ -62,6 +77,13 @@ public:
     void changeProgramName (int, const juce::String&) override {}
 
     void getStateInformation (juce::MemoryBlock& destData) override;
+
+    /** The state as getStateInformation() writes it, with the plain values
+        of some parameters (one entry per parameter, in index order, up to
+        count; an empty entry keeps the parameter's own) replaced by values
+        not yet set: those a host has set on its controls and the plug-in
+        has not yet applied. */
+    void getStateInformation (juce::MemoryBlock& destData, const std::optional<float>* plainValues, size_t count);
     void setStateInformation (const void* data, int sizeInBytes) override;
 
     /** Loads a saved state as setStateInformation() does, and says whether
@@ -109,6 +131,20 @@ public:
     std::atomic<double> editorZoom { 0.0 };
 
 private:
+    void runEngine (float* const* channels, int numChannels, int numSamples) noexcept;
+    void fadeBypass (float* const* channels, int numChannels, int numSamples, float target) noexcept;
+
+    // The bypass: how much of the chorus's output is heard (1 all of it, 0
+    // the dry signal only), how far each sample of a fade moves it, and
+    // whether a block has set it since the last prepare or reset.
+    float bypassGain = 1.0f;
+    float bypassStep = 1.0f;
+    bool bypassSettled = false;
+
+    // The dry signal of a piece of a block while bypassed or fading.
+    static constexpr int dryFrames = 256, dryChannels = 8;
+    std::array<float, (size_t) (dryFrames * dryChannels)> dry {};
+
     // The parameters in index order, and those set on the audio thread
     // since their listeners last heard of them (one bit each).
     std::vector<ChorusParameter*> ownParameters;

@@ -476,9 +476,31 @@ std::unique_ptr<juce::XmlElement> StateBlock::readDocument (const char* text, si
 
 void Processor::getStateInformation (juce::MemoryBlock& destData)
 {
+    getStateInformation (destData, nullptr, 0);
+}
+
+void Processor::getStateInformation (juce::MemoryBlock& destData, const std::optional<float>* plainValues, size_t count)
+{
     publishParameterChanges();
 
     auto state = parameters.copyState();
+
+    // A value given here is saved as the parameter would hold it, had it
+    // been set to it, and as its tree would copy it from there.
+    for (size_t i = 0; i < std::min (count, ownParameters.size()); ++i)
+    {
+        if (! plainValues[i].has_value())
+            continue;
+
+        auto& parameter = *ownParameters[i];
+        const auto held = parameter.convertFrom0to1 (juce::jlimit (0.0f, 1.0f, parameter.convertTo0to1 (*plainValues[i])));
+        const auto copied = parameter.convertFrom0to1 (parameter.convertTo0to1 (held));
+
+        for (auto child : state)
+            if (child.hasType (paramType) && child.getProperty (idProperty).toString() == parameter.paramID)
+                child.setProperty (valueProperty, (double) copied, nullptr);
+    }
+
     writeValuesAsFixedPoint (state);
     writeEditorZoom (state, editorZoom.load());
 

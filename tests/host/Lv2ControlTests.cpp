@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
 
 using namespace Lv2TestHost;
@@ -232,6 +233,91 @@ TEST (Lv2State, RestoredStateWinsOverThePortsUntilTheyChange)
         host.run (blockSize);
         EXPECT_DOUBLE_EQ (host.savedValue ("chorus_mix"), 9.0);
     }
+}
+
+// A value the host set on a port is saved even when no run has applied it
+// yet: the engine stopped, the plug-in deactivated, a save straight after
+// loading, an instance that never ran. Reloaded as Ardour reloads (its
+// saved port values first, then the state) or the other way round, the
+// project plays what the host last set.
+TEST (Lv2State, SaveHoldsPortValuesNoRunHasApplied)
+{
+    const Settings changed { { "chorus_depth", 2.0f }, { "chorus_mix", 6.0f }, { "stereo_proc", 1.0f } };
+    const Settings expected { { "chorus_on", 1.0f }, { "chorus_depth", 2.0f }, { "chorus_speed", 4.0f },
+                              { "chorus_mix", 6.0f }, { "stereo_proc", 1.0f } };
+    const auto loaded = stateWith (saved);
+
+    struct SaveCase
+    {
+        const char* label;
+        std::function<void (Plugin&)> before;   // what the host does before it changes the ports
+    };
+
+    const auto setPorts = [] (Plugin& host, const Settings& settings)
+    {
+        for (const auto& [id, value] : settings)
+            host.setControl (id, value);
+    };
+
+    const SaveCase saveCases[] {
+        { "an instance that never ran",       [&] (Plugin& h) { setPorts (h, saved); } },
+        { "an active one that never ran",     [&] (Plugin& h) { setPorts (h, saved); h.activate(); } },
+        { "the engine stopped",               [&] (Plugin& h) { setPorts (h, saved); h.activate(); h.run (blockSize); } },
+        { "deactivated",                      [&] (Plugin& h) { setPorts (h, saved); h.activate(); h.run (blockSize); h.deactivate(); } },
+        // Loaded as Ardour loads: the saved port values, then the state.
+        { "straight after loading a project", [&] (Plugin& h) { setPorts (h, saved); h.activate();
+                                                                ASSERT_EQ (h.restore (loaded), LV2_STATE_SUCCESS); } },
+    };
+
+    for (const auto& c : saveCases)
+    {
+        SCOPED_TRACE (c.label);
+
+        Plugin host;
+        ASSERT_TRUE (host.isReady());
+        host.connectAll();
+        c.before (host);
+        setPorts (host, changed);
+        const auto state = host.save();
+
+        for (const auto& [id, value] : expected)
+            EXPECT_DOUBLE_EQ (plainValueIn (state, host.uridMap(), id), value) << id;
+
+        // The host saved its ports' values beside the state.
+        for (const bool portsFirst : { true, false })
+        {
+            SCOPED_TRACE (portsFirst ? "reloaded ports first" : "reloaded state first");
+            Plugin reloaded;
+            ASSERT_TRUE (reloaded.isReady());
+            reloaded.connectAll();
+            reloaded.activate();
+
+            if (portsFirst)
+                setPorts (reloaded, expected);
+
+            ASSERT_EQ (reloaded.restore (state), LV2_STATE_SUCCESS);
+
+            if (! portsFirst)
+                setPorts (reloaded, expected);
+
+            reloaded.run (blockSize);
+
+            for (const auto& [id, value] : expected)
+                EXPECT_DOUBLE_EQ (reloaded.savedValue (id), value) << id;
+        }
+    }
+
+    // With nothing changed after loading, the loaded state is what is saved,
+    // whatever the ports held before it.
+    Plugin host;
+    ASSERT_TRUE (host.isReady());
+    host.connectAll();
+    setPorts (host, changed);
+    host.activate();
+    ASSERT_EQ (host.restore (loaded), LV2_STATE_SUCCESS);
+
+    for (const auto& [id, value] : saved)
+        EXPECT_DOUBLE_EQ (host.savedValue (id), value) << id;
 }
 
 // What a restored state sounds like does not depend on the ports it was

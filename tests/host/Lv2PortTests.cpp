@@ -284,41 +284,52 @@ TEST (Lv2Activation, ReactivatedPluginStartsAfresh)
     }
 }
 
-// The enabled port bypasses the chorus from the next block and brings it
-// back, and the latency port reads the processor's latency, none.
-TEST (Lv2AudioBuffers, EnabledPortBypassesAndLatencyIsReported)
+// The enabled port is the host's bypass (Ardour's bypass button): on for
+// any value above zero. Switched off, the output fades to the inputs within
+// 10 ms and is then the inputs exactly; switched on again, it fades back to
+// exactly what an instance never bypassed plays, since the chorus kept
+// running on the input meanwhile. The latency port reads the processor's
+// latency, none.
+TEST (Lv2AudioBuffers, EnabledPortBypassesWithAFadeAndLatencyIsReported)
 {
-    Plugin host;
-    ASSERT_TRUE (host.isReady());
-    host.connectAll();
-    host.activate();
+    constexpr uint32_t blocks = 30;
+    const Lv2TestHost::Setup setup { 48000.0, BlockLength::int32, blockSize, true, (int) (blocks * blockSize) };
+    const float enabledByBlock[blocks] = { 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                           0.3f, 0.3f, 0.3f, 0.3f, 0.3f, 0.3f, 1, 1, 1, 1 };
 
-    const auto sameAsInput = [&] (uint32_t block)
+    Plugin host (setup), neverBypassed (setup);
+    ASSERT_TRUE (host.isReady() && neverBypassed.isReady());
+
+    for (auto* h : { &host, &neverBypassed })
     {
-        const auto from = (long) (block * blockSize), to = from + (long) blockSize;
+        h->connectAll();
+        h->setControl ("chorus_mix", 7.0f);
+        h->setControl ("chorus_depth", 5.0f);
+        h->activate();
+    }
 
-        for (size_t c = 0; c < 2; ++c)
-            if (! std::equal (host.output()[c].begin() + from, host.output()[c].begin() + to, host.input()[c].begin() + from))
-                return false;
-
-        return true;
-    };
-
-    // The wet signal arrives after the pre-delay and the shortest delay,
-    // within the first six blocks.
-    const uint32_t firstWet = 6;
-    const float enabledByBlock[] = { 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 0.0f, 0.0f, 0.4f, 1.0f, 1.0f };
-
-    for (uint32_t block = 0; block < std::size (enabledByBlock); ++block)
+    for (uint32_t block = 0; block < blocks; ++block)
     {
         host.frameworkPort (enabled) = enabledByBlock[block];
         host.frameworkPort (latency) = -1.0f;
         host.run (blockSize);
-
-        if (block >= firstWet)
-            EXPECT_EQ (sameAsInput (block), ! (enabledByBlock[block] > 0.5f)) << "block " << block;
-
+        neverBypassed.run (blockSize);
         EXPECT_EQ (host.frameworkPort (latency), 0.0f);
+    }
+
+    // 10 ms at 48 kHz: 480 frames, within two blocks of the switch.
+    const auto span = [] (uint32_t fromBlock, uint32_t toBlock) { return std::pair { (long) (fromBlock * blockSize), (long) (toBlock * blockSize) }; };
+
+    for (size_t c = 0; c < 2; ++c)
+    {
+        const auto& out = host.output()[c];
+        const auto [offFrom, offTo] = span (12, 20);
+        const auto [onFrom, onTo] = span (22, blocks);
+
+        EXPECT_FALSE (std::equal (out.begin() + (long) (10 * blockSize), out.begin() + (long) (10 * blockSize) + 8,
+                                  host.input()[c].begin() + (long) (10 * blockSize))) << "the chorus fades out, not off at once";
+        EXPECT_TRUE (std::equal (out.begin() + offFrom, out.begin() + offTo, host.input()[c].begin() + offFrom)) << "channel " << c;
+        EXPECT_TRUE (std::equal (out.begin() + onFrom, out.begin() + onTo, neverBypassed.output()[c].begin() + onFrom)) << "channel " << c;
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -151,6 +152,80 @@ TEST (Processing, HostBypassPutsTheDryInputOnEveryOutput)
 
         // Which is what the processor's bypassed processing gives in process.
         expectIdentical (hosted, Hosting::reference (r));
+    }
+}
+
+// The VST3 host's bypass switched while a tone plays: no step at a switch is
+// larger than the steps the output takes steady on or steady off, and once
+// switched back on, the output is exactly that of an instance never
+// bypassed (the chorus ran on, unheard, meanwhile).
+TEST (Processing, Vst3BypassSwitchesWithoutAClickAndComesBackInStep)
+{
+    constexpr int blockSize = 256, blocks = 100;
+    const auto bypassedIn = [] (int b) { return (b >= 30 && b < 50) || (b >= 70 && b < 85); };
+
+    const auto play = [&] (bool withBypass)
+    {
+        Hosting::Channels out (2);
+        auto instance = Hosting::load (Format::vst3, 48000.0, blockSize);
+
+        if (instance == nullptr || ! instance->setBusesLayout (TestSignal::layoutFor (2, 2)))
+            return Hosting::Channels {};
+
+        instance->prepareToPlay (48000.0, blockSize);
+
+        for (const auto& [id, value] : { std::pair { "chorus_depth", 0.5f }, std::pair { "chorus_speed", 0.5f }, std::pair { "chorus_mix", 0.5f } })
+            instance->getParameters()[Hosting::indexOf (*instance, Format::vst3, id)]->setValue (value);
+
+        juce::MidiBuffer midi;
+
+        for (int b = 0; b < blocks; ++b)
+        {
+            juce::AudioBuffer<float> buffer (2, blockSize);
+
+            for (int c = 0; c < 2; ++c)
+                for (int s = 0; s < blockSize; ++s)
+                    buffer.setSample (c, s, 0.5f * (float) std::sin (2.0 * juce::MathConstants<double>::pi * 441.0 * (b * blockSize + s) / 48000.0));
+
+            if (withBypass && bypassedIn (b))
+                instance->processBlockBypassed (buffer, midi);
+            else
+                instance->processBlock (buffer, midi);
+
+            for (int c = 0; c < 2; ++c)
+                out[(size_t) c].insert (out[(size_t) c].end(), buffer.getReadPointer (c), buffer.getReadPointer (c) + blockSize);
+        }
+
+        instance->releaseResources();
+        return out;
+    };
+
+    const auto switched = play (true), steadyOn = play (false);
+    ASSERT_EQ (switched.size(), 2u);
+    ASSERT_EQ (steadyOn.size(), 2u);
+
+    const auto largestStep = [] (const std::vector<float>& x, int fromBlock, int toBlock)
+    {
+        float largest = 0.0f;
+
+        for (auto s = (size_t) (fromBlock * blockSize) + 1; s < (size_t) (toBlock * blockSize); ++s)
+            largest = std::max (largest, std::abs (x[s] - x[s - 1]));
+
+        return largest;
+    };
+
+    for (size_t c = 0; c < 2; ++c)
+    {
+        const auto& x = switched[c];
+        const auto steady = std::max ({ largestStep (x, 10, 30), largestStep (x, 35, 50), largestStep (x, 55, 70) });
+
+        // A fade's own slope adds a few thousandths at most (the chorus's
+        // share of the output over 480 samples); a click is a step many
+        // times the steady ones.
+        for (const int at : { 30, 50, 70, 85 })
+            EXPECT_LE (largestStep (x, at - 1, at + 3), 1.01f * steady) << "channel " << c << ", switch at block " << at;
+
+        EXPECT_TRUE (std::equal (x.begin() + 88 * blockSize, x.end(), steadyOn[c].begin() + 88 * blockSize)) << "channel " << c;
     }
 }
 

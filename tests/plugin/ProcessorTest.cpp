@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <thread>
+#include <vector>
 
 #if defined (__SSE__) || defined (__x86_64__)
  #include <xmmintrin.h>
@@ -259,6 +262,123 @@ TEST (Processor, BypassCopiesTheFirstChannelOnlyToOutputsWithoutInput)
 
         juce::AudioBuffer<float> empty (2, 0);
         h.processor.processBlockBypassed (empty, midi);
+    }
+}
+
+// The host's bypass, switched while audio plays: the output fades between
+// the chorus and the dry signal, so no step at a switch is larger than the
+// steps the output takes anyway; the chorus keeps running on the input while
+// bypassed, so that switched back on it sounds exactly as if it had never
+// been bypassed; and once a fade is over, the output is exactly the dry
+// input or exactly the chorus's.
+namespace
+{
+    struct BypassRun
+    {
+        std::vector<std::vector<float>> out;   // per channel, every block one after another
+    };
+
+    // A 0.5 sine at 441 Hz for the first `toneBlocks` blocks, then silence;
+    // bypassed in the blocks `bypassed` says.
+    BypassRun runWithBypass (int ins, int outs, int blocks, int toneBlocks, const std::function<bool (int)>& bypassed)
+    {
+        constexpr int blockSize = 64;
+        ProcessorHarness h (ins, outs);
+        h.prepare (44100.0, blockSize);
+        h.set ("chorus_depth", 5.0f);
+        h.set ("chorus_speed", 5.0f);
+        h.set ("chorus_mix", 5.0f);
+
+        BypassRun run;
+        run.out.resize ((size_t) outs);
+        juce::MidiBuffer midi;
+
+        for (int b = 0; b < blocks; ++b)
+        {
+            juce::AudioBuffer<float> block (std::max (ins, outs), blockSize);
+            block.clear();
+
+            for (int c = 0; c < ins; ++c)
+                for (int s = 0; s < blockSize; ++s)
+                    block.setSample (c, s, b < toneBlocks ? 0.5f * (float) std::sin (2.0 * juce::MathConstants<double>::pi * 441.0 * (b * blockSize + s) / 44100.0) : 0.0f);
+
+            if (bypassed (b))
+                h.processor.processBlockBypassed (block, midi);
+            else
+                h.processor.processBlock (block, midi);
+
+            for (int c = 0; c < outs; ++c)
+                run.out[(size_t) c].insert (run.out[(size_t) c].end(), block.getReadPointer (c), block.getReadPointer (c) + blockSize);
+        }
+
+        return run;
+    }
+
+    float largestStep (const std::vector<float>& x, size_t from, size_t to)
+    {
+        float largest = 0.0f;
+
+        for (auto s = std::max<size_t> (from, 1); s < std::min (to, x.size()); ++s)
+            largest = std::max (largest, std::abs (x[s] - x[s - 1]));
+
+        return largest;
+    }
+}
+
+TEST (Processor, BypassSwitchesWithoutAClick)
+{
+    constexpr size_t blockSize = 64;
+    constexpr int blocks = 200;
+    const auto switches = [] (int b) { return (b >= 50 && b < 80) || (b >= 120 && b < 150); };
+
+    for (const auto& [ins, outs] : { std::pair { 1, 1 }, std::pair { 1, 2 }, std::pair { 2, 2 } })
+    {
+        SCOPED_TRACE (std::to_string (ins) + " in, " + std::to_string (outs) + " out");
+        const auto run = runWithBypass (ins, outs, blocks, blocks, switches);
+
+        for (const auto& channel : run.out)
+        {
+            // What the output does by itself, steady on and steady off, well
+            // away from any switch.
+            const auto steady = std::max ({ largestStep (channel, 20 * blockSize, 50 * blockSize),
+                                            largestStep (channel, 60 * blockSize, 80 * blockSize),
+                                            largestStep (channel, 90 * blockSize, 120 * blockSize) });
+
+            // A fade's own slope adds a few thousandths at most (the
+            // chorus's share of the output over 441 samples); a click is a
+            // step many times the steady ones.
+            for (const size_t at : { 50u, 80u, 120u, 150u })
+                EXPECT_LE (largestStep (channel, (at - 2) * blockSize, (at + 10) * blockSize), 1.01f * steady) << "switch at block " << at;
+        }
+    }
+}
+
+TEST (Processor, BypassedChorusKeepsRunningAndFadesEndExactly)
+{
+    constexpr size_t blockSize = 64;
+    constexpr int blocks = 160;
+
+    for (const auto& [ins, outs] : { std::pair { 1, 1 }, std::pair { 1, 2 }, std::pair { 2, 2 } })
+    {
+        SCOPED_TRACE (std::to_string (ins) + " in, " + std::to_string (outs) + " out");
+
+        // A tone, then bypass from block 40, silence from block 60, and the
+        // chorus on again at block 100, still in silence.
+        const auto bypassed = runWithBypass (ins, outs, blocks, 60, [] (int b) { return b >= 40 && b < 100; });
+        const auto neverBypassed = runWithBypass (ins, outs, blocks, 60, [] (int) { return false; });
+        const auto dry = runWithBypass (ins, outs, blocks, 60, [] (int) { return true; });
+
+        // 10 ms at 44.1 kHz is 441 samples: every fade is over within 7 blocks.
+        for (size_t c = 0; c < (size_t) outs; ++c)
+        {
+            const auto& x = bypassed.out[c];
+            EXPECT_TRUE (std::equal (x.begin() + 47 * blockSize, x.begin() + 100 * blockSize, dry.out[c].begin() + 47 * blockSize)) << "channel " << c;
+            EXPECT_TRUE (std::equal (x.begin() + 107 * blockSize, x.end(), neverBypassed.out[c].begin() + 107 * blockSize)) << "channel " << c;
+
+            // Switched on in silence long after the tone: nothing of the tone
+            // comes back.
+            EXPECT_TRUE (std::all_of (x.begin() + 100 * blockSize, x.end(), [] (float v) { return v == 0.0f; })) << "channel " << c;
+        }
     }
 }
 

@@ -865,9 +865,7 @@ namespace render
             std::unique_ptr<Plot> plot;
             if (plotFile != nullptr)
                 plot = std::make_unique<Plot> (Plot::Setup { "Tessamune chorus" + dot + source->description(), settings, rate, length,
-                                                             ins, outs,
-                                                             o.bypass ? "host bypass: the chorus does not run"
-                                                                      : "chorus off: no voice runs" });
+                                                             ins, outs, "chorus off: no voice runs" });
 
             SweepProbe sweep (processor.engine);
 
