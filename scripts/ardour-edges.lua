@@ -403,6 +403,31 @@ local function do_bypass ()
 	end
 	local function db (x) return x > 0 and string.format ("%.1f", 20 * math.log (x, 10)) or "-inf" end
 	emit ("spans", #bounds, db (bypassed_diff), db (active_diff))
+
+	-- each switch on its own: its window's largest step, and for a switch
+	-- off, where the output became the dry tone (the end of the fade)
+	for k, sw in ipairs (switches) do
+		local a, b = sw.from - block, sw.to + 2 * block + fade + lat
+		local big, at, dry_from = 0, nil, nil
+		for c = 1, #chans do
+			local x = chans[c]
+			for pos = a + 1, b do
+				local i = pos - rpos + 1
+				local d = math.abs ((x[i] or 0) - (x[i - 1] or 0))
+				if d > big then big, at = d, pos end
+			end
+		end
+		if not sw.on then
+			for pos = b, a, -1 do
+				local differs = false
+				for c = 1, #chans do
+					if math.abs ((chans[c][pos - rpos + 1] or 0) - (dry[pos + 1 - lat] or 0)) > 1e-6 then differs = true end
+				end
+				if differs then dry_from = pos + 1; break end
+			end
+		end
+		emit ("switchstep", k, sw.on and "on" or "off", sw.from, fmt (big), at or "-", dry_from or "-")
+	end
 	Session:save_state ("", false, false, false, false, false)
 end
 

@@ -146,7 +146,8 @@ check_format () { # FORMAT BUNDLE
 		IFS=$'\t' read -r _ steady at where ratio <<< "$steps"
 		IFS=$'\t' read -r _ spans bypassed active <<< "$(rec "$log" spans)"
 		n=$(rec "$log" switch | wc -l)
-		local detail="$n switches: largest step near a switch $at (sample $where), steady $steady (x$ratio, allowed x1.01); between switches the output differs from the tone by ${bypassed:-?} dBFS bypassed, ${active:-?} dBFS with the chorus"
+		local each; each="$(rec "$log" switchstep | awk -F'\t' '{printf "%s%s %s", (NR > 1 ? ", " : ""), $3, $5}')"
+		local detail="$n switches: largest step near a switch $at (sample $where), steady $steady (x$ratio, allowed x1.01; each switch: $each); between switches the output differs from the tone by ${bypassed:-?} dBFS bypassed, ${active:-?} dBFS with the chorus"
 		# the switches must have been heard: the dry tone while bypassed, the
 		# chorus otherwise
 		if [ "$n" -eq "$TOGGLES" ] && awk -v a="$at" -v s="$steady" -v b="$bypassed" -v c="$active" '
