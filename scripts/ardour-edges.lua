@@ -318,7 +318,8 @@ local function do_bypass ()
 	local t0 = ARDOUR.LuaAPI.monotonic_time ()
 	wait_for ("the transport to roll", 10, function () return Session:transport_rolling () end)
 
-	-- switch at irregular times so that the switches fall anywhere in a cycle
+	-- switch at irregular times, so that the switches meet the tone and the
+	-- chorus at different phases (Ardour applies each at the start of a cycle)
 	local toggles = tonumber (A.toggles or 6)
 	local rate = tonumber (A.rate)
 	local span = (nframes / rate) - 1.2 -- keep 0.6 s clear at both ends
