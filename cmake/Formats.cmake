@@ -20,113 +20,28 @@ target_compile_definitions(Tessamune_VST3 PRIVATE
     JUCE_FORCE_LEGACY_PARAMETER_AUTOMATION_TYPE=1)
 
 # Fixes to the framework's VST3 code (JUCE 7.0.5), compiled for the VST3
-# target only from copies made at configure time, each with one text
-# replaced. Written through configure_file, which leaves an unchanged copy
-# (and what it compiles into) alone. A framework that lacks the text is used
-# as it is.
-get_target_property(_tessamune_juce_modules juce::juce_audio_plugin_client INTERFACE_JUCE_MODULE_PATH)
-set(_tessamune_shadow "${CMAKE_CURRENT_BINARY_DIR}/framework-fixes")
+# target only from copies of the framework's files in a shadow tree, each
+# fix a unified diff applied at configure time (cmake/FrameworkFixes.cmake,
+# which lists them; a fix that no longer applies stops the configuration).
+#
+# TESSAMUNE_LEAVE_OUT_FRAMEWORK_FIXES (names of fixes, without .patch) builds
+# without them, to measure what a fix brings; the tests expect every one.
+set(TESSAMUNE_LEAVE_OUT_FRAMEWORK_FIXES "" CACHE STRING
+    "Framework fixes (cmake/framework-fixes/NAME.patch) to build without, for measuring them")
 
-# tessamune_framework_copy(FILE RESULT [FROM TO]...): copies the framework's
-# FILE (relative to its modules) into the shadow tree with each FROM
-# replaced by its TO; RESULT is true when every FROM was found. In FROM and
-# TO, <sc> stands for a semicolon, which CMake's argument lists would split
-# at; a TO of @FILE is that file's text (cmake/framework-fixes/).
-function(tessamune_framework_copy file result)
-    set(original "${_tessamune_juce_modules}/${file}")
-    set(${result} FALSE PARENT_SCOPE)
+get_target_property(TESSAMUNE_JUCE_MODULES juce::juce_audio_plugin_client INTERFACE_JUCE_MODULE_PATH)
+set(TESSAMUNE_FRAMEWORK_SHADOW "${CMAKE_CURRENT_BINARY_DIR}/framework-fixes")
+include(${PROJECT_SOURCE_DIR}/cmake/FrameworkFixes.cmake)
+tessamune_copy_fixed_framework_files()
 
-    if(NOT EXISTS "${original}")
-        return()
-    endif()
+# The VST3 code shared with hosting, which the wrapper includes by its path
+# under the modules: the shadow tree comes first on that target's path.
+target_include_directories(Tessamune_VST3 BEFORE PRIVATE "${TESSAMUNE_FRAMEWORK_SHADOW}")
 
-    file(READ "${original}" text)
-    set(pairs ${ARGN})
-
-    while(pairs)
-        list(POP_FRONT pairs from to)
-        string(REPLACE "<sc>" ";" from "${from}")
-        if(to MATCHES "^@")
-            string(SUBSTRING "${to}" 1 -1 to)
-            set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${to}")
-            file(READ "${to}" to)
-            string(STRIP "${to}" to)
-        else()
-            string(REPLACE "<sc>" ";" to "${to}")
-        endif()
-        string(FIND "${text}" "${from}" at)
-        if(at EQUAL -1)
-            return()
-        endif()
-        string(REPLACE "${from}" "${to}" text "${text}")
-    endwhile()
-
-    file(WRITE "${_tessamune_shadow}/${file}.in" "${text}")
-    configure_file("${_tessamune_shadow}/${file}.in" "${_tessamune_shadow}/${file}" COPYONLY)
-    set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${original}")
-    set(${result} TRUE PARENT_SCOPE)
-endfunction()
-
-# The wrapper copies a channel mapping, vector and all, for every input bus
-# of every block: one allocation per block on the audio thread. Its header is
-# shadowed by a copy that takes the mapping by reference.
-tessamune_framework_copy(juce_audio_processors/format_types/juce_VST3Common.h _tessamune_mapping_fixed
-    "const auto mapping = map[busIndex]<sc>" "const auto& mapping = map[busIndex]<sc>")
-if(_tessamune_mapping_fixed)
-    target_include_directories(Tessamune_VST3 BEFORE PRIVATE "${_tessamune_shadow}")
-endif()
-
-# Three fixes to the VST3 client itself. The first makes what a host reads
-# back of a parameter the value the plug-in takes and saves:
-#  - the wrapper kept whatever normalised value a host set on a parameter as
-#    the value it reports back, while the parameter takes the nearest legal
-#    one: a host that sets the Chorus switch to 0.32 read 0.32 back, while
-#    the plug-in is off and saves and restores off. The wrapper's parameter
-#    now holds the value the parameter takes (for a switch the step the
-#    value falls in, for a knob its nearest tenth) and, when that is not what
-#    the host set, tells the host to read its parameters again
-#    (restartComponent with kParamValuesChanged, on the host's UI thread,
-#    where hosts set these values).
-# The other two make a host's instances come up without waiting
-# (bench/startup_bench measures them):
-#  - its message thread no longer opens the X display when it starts, which
-#    cost the first instance several milliseconds in every host, with or
-#    without a window: the first window opens it, on the message thread, where
-#    every window is made;
-#  - making a component no longer waits for a round trip to the message
-#    thread (which looks for messages once a millisecond): setting a member
-#    held under the message manager's lock went through a temporary whose end
-#    took that lock to let go of a reference that was never the last. Such a
-#    member now takes the new value by exchange, and takes the lock only to
-#    let go of a value it held.
-# The client's source and the headers it includes by relative path are
-# compiled from copies in the shadow tree; the one header the framework's
-# module header includes too is left where it is.
-set(_tessamune_client juce_audio_plugin_client)
-tessamune_framework_copy(${_tessamune_client}/utility/juce_LinuxMessageThread.h _tessamune_thread_fixed
-    "XWindowSystem::getInstance()<sc>" "")
-tessamune_framework_copy(${_tessamune_client}/VST3/juce_VST3_Wrapper.cpp _tessamune_wrapper_fixed
-    "LockedVSTComSmartPtr& operator= (const LockedVSTComSmartPtr&) = default<sc>"
-    "LockedVSTComSmartPtr& operator= (const LockedVSTComSmartPtr&) = default<sc> LockedVSTComSmartPtr& operator= (LockedVSTComSmartPtr&& other) noexcept { std::swap (ptr, other.ptr)<sc> return *this<sc> }"
-    "~LockedVSTComSmartPtr()"
-    "~LockedVSTComSmartPtr() { if (ptr.get() != nullptr) releaseUnderLock()<sc> } void releaseUnderLock()"
-    "v = jlimit (0.0, 1.0, v)<sc>" "@${PROJECT_SOURCE_DIR}/cmake/framework-fixes/vst3-parameter-value.inc")
-tessamune_framework_copy(${_tessamune_client}/utility/juce_IncludeModuleHeaders.h _tessamune_headers_fixed
-    "#include \"juce_CreatePluginFilter.h\"" "#include <juce_audio_plugin_client/utility/juce_CreatePluginFilter.h>")
-if(NOT (_tessamune_thread_fixed AND _tessamune_wrapper_fixed AND _tessamune_headers_fixed))
-    # The host tests then fail on what a parameter reads back.
-    message(WARNING "The framework's VST3 client has changed: it is used as it is")
-else()
-    tessamune_framework_copy(${_tessamune_client}/juce_audio_plugin_client_VST3.cpp _tessamune_client_copied)
-
-    foreach(header juce_CheckSettingMacros.h juce_IncludeSystemHeaders.h juce_WindowsHooks.h)
-        tessamune_framework_copy(${_tessamune_client}/utility/${header} _tessamune_header_copied)
-    endforeach()
-
-    set_source_files_properties("${_tessamune_juce_modules}/${_tessamune_client}/juce_audio_plugin_client_VST3.cpp"
-                                PROPERTIES HEADER_FILE_ONLY ON)
-    target_sources(Tessamune_VST3 PRIVATE "${_tessamune_shadow}/${_tessamune_client}/juce_audio_plugin_client_VST3.cpp")
-endif()
+# The client is compiled from its copy instead of the framework's file.
+set_source_files_properties("${TESSAMUNE_JUCE_MODULES}/juce_audio_plugin_client/juce_audio_plugin_client_VST3.cpp"
+                            PROPERTIES HEADER_FILE_ONLY ON)
+target_sources(Tessamune_VST3 PRIVATE "${TESSAMUNE_FRAMEWORK_SHADOW}/juce_audio_plugin_client/juce_audio_plugin_client_VST3.cpp")
 
 # The standalone application opens its audio device in one layout, the
 # fixed one (the LV2 bundle's too). Without this it would open its device

@@ -12,6 +12,7 @@
       - manifest.ttl, dsp.ttl and ui.ttl into BUNDLE_DIRECTORY: the
         plug-in, every port with the index the binary gives it
         (host/Lv2Ports.h), and the editor.
+    It makes the folders it writes into, where they are not there yet.
 
     A control port carries the parameter's plain value: same range, default
     and steps. A parameter from 0 to 1 in steps of 1 is a switch: a toggled
@@ -382,10 +383,14 @@ int main (int argc, char** argv)
         return 1;
     }
 
+    // Both destinations are made as needed, with any folders above them:
+    // build tools differ in which output folders they make beforehand.
+    const juce::File table (juce::File::getCurrentWorkingDirectory().getChildFile (argv[1]));
     const juce::File bundle (juce::File::getCurrentWorkingDirectory().getChildFile (argv[2]));
 
-    if (! bundle.createDirectory()
-        || ! write (juce::File::getCurrentWorkingDirectory().getChildFile (argv[1]), header (*controls))
+    if (! table.getParentDirectory().createDirectory()
+        || ! bundle.createDirectory()
+        || ! write (table, header (*controls))
         || ! write (bundle.getChildFile ("manifest.ttl"), manifest())
         || ! write (bundle.getChildFile ("dsp.ttl"), plugin (*controls))
         || ! write (bundle.getChildFile ("ui.ttl"), editor()))

@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
     g++ cmake ninja-build pkg-config
+    patch                        # applies the framework fixes (cmake/framework-fixes/) at configure time
     juce-modules-source          # the plug-in framework (JUCE 7) and its -dev dependencies
     libreaderwriterqueue-dev     # the lock-free queue between parameter and audio threads
     libhwy-dev                   # Highway: the signal path's vector code, chosen at run time
