@@ -1,0 +1,237 @@
+// The factory presets as hosts meet them: the LV2 bundle's presets, listed
+// and applied by a lilv host (the framework's LV2 hosting, which offers them
+// as programs), and the VST3 preset files, loaded by the framework's VST3
+// hosting. Each must list exactly the presets' table, and each preset
+// applied must give the samples the processor gives with the table's values.
+
+#include "Hosting.h"
+#include "plugin/FactoryPresets.h"
+#include "plugin/Parameters.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+using Hosting::Format;
+
+namespace
+{
+    const juce::File vst3PresetFolder { TESSAMUNE_VST3_PRESETS };
+
+    /** The preset's values as the normalised settings a host sets. */
+    std::vector<std::pair<juce::String, float>> settingsOf (const FactoryPresets::Preset& preset)
+    {
+        const auto parameters = Hosting::referenceParameters();
+        std::vector<std::pair<juce::String, float>> settings;
+
+        for (size_t i = 0; i < preset.values.size() && i < parameters.size(); ++i)
+        {
+            const auto& p = parameters[i];
+            settings.emplace_back (ParameterIDs::all[i], (preset.values[i] - p.start) / (p.end - p.start));
+        }
+
+        return settings;
+    }
+
+    /** Each parameter of the preset reads back its normalised value. */
+    void expectParameters (juce::AudioPluginInstance& instance, Format format, const FactoryPresets::Preset& preset)
+    {
+        for (const auto& [id, value] : settingsOf (preset))
+        {
+            const auto index = Hosting::indexOf (instance, format, id);
+            ASSERT_GE (index, 0) << id;
+            EXPECT_NEAR (instance.getParameters()[index]->getValue(), value, 1.0e-6f) << id;
+        }
+    }
+
+    Hosting::Render renderOf (const FactoryPresets::Preset& preset)
+    {
+        Hosting::Render r;
+        r.frames = 24000;   // the slowest sweep's delay moves within it
+        r.settings = settingsOf (preset);
+        return r;
+    }
+
+    /** What the host renders with the parameters as they are. */
+    Hosting::Channels renderAsSet (juce::AudioPluginInstance& instance, Format format)
+    {
+        auto r = Hosting::Render();
+        r.frames = 24000;
+        return Hosting::render (instance, format, r);
+    }
+
+    juce::StringArray tableNames()
+    {
+        juce::StringArray names;
+
+        for (const auto& preset : FactoryPresets::all())
+            names.add (preset.name);
+
+        return names;
+    }
+
+    /** Hands a VST3 preset file to a loaded VST3 as a host does; false if
+        the instance is no VST3 or refuses it. */
+    bool loadVst3Preset (juce::AudioPluginInstance& instance, const juce::MemoryBlock& file)
+    {
+        struct Visitor : juce::ExtensionsVisitor
+        {
+            const juce::MemoryBlock& file;
+            bool loaded = false;
+            explicit Visitor (const juce::MemoryBlock& f) : file (f) {}
+            void visitVST3Client (const VST3Client& client) override { loaded = client.setPreset (file); }
+        } visitor (file);
+
+        instance.getExtensions (visitor);
+        return visitor.loaded;
+    }
+
+    /** The chunk a VST3 preset file holds under an ID, or an empty block. */
+    juce::MemoryBlock vst3Chunk (const juce::MemoryBlock& file, const char* id)
+    {
+        const auto* bytes = static_cast<const char*> (file.getData());
+        const auto size = (juce::int64) file.getSize();
+
+        if (size < 48)
+            return {};
+
+        const auto listOffset = (juce::int64) juce::ByteOrder::littleEndianInt64 (bytes + 40);
+
+        if (listOffset < 48 || listOffset + 8 > size || std::memcmp (bytes + listOffset, "List", 4) != 0)
+            return {};
+
+        const auto count = (juce::int64) juce::ByteOrder::littleEndianInt (bytes + listOffset + 4);
+
+        for (juce::int64 i = 0; i < count; ++i)
+        {
+            const auto* entry = bytes + listOffset + 8 + i * 20;
+
+            if (entry + 20 > bytes + size)
+                return {};
+
+            const auto offset = (juce::int64) juce::ByteOrder::littleEndianInt64 (entry + 4);
+            const auto length = (juce::int64) juce::ByteOrder::littleEndianInt64 (entry + 12);
+
+            if (std::memcmp (entry, id, 4) == 0 && offset >= 48 && length >= 0 && offset + length <= listOffset)
+                return { bytes + offset, (size_t) length };
+        }
+
+        return {};
+    }
+}
+
+//==============================================================================
+TEST (Lv2Presets, AHostListsTheTableAndEachPresetPlaysAsTheProcessorDoes)
+{
+    auto instance = Hosting::load (Format::lv2);
+    ASSERT_NE (instance, nullptr);
+
+    // The framework lists an LV2 plug-in's presets as its programs.
+    juce::StringArray listed;
+
+    for (int i = 0; i < instance->getNumPrograms(); ++i)
+        listed.add (instance->getProgramName (i));
+
+    auto sortedTable = tableNames();
+    auto sortedListed = listed;
+    sortedTable.sort (false);
+    sortedListed.sort (false);
+    ASSERT_EQ (sortedListed, sortedTable);
+
+    // Applied in an order other than the table's, so that each preset sets
+    // every value rather than inheriting the previous one's.
+    for (int program = instance->getNumPrograms(); --program >= 0;)
+    {
+        const auto* preset = FactoryPresets::find (listed[program]);
+        ASSERT_NE (preset, nullptr);
+        SCOPED_TRACE (preset->name);
+
+        instance->setCurrentProgram (program);
+        Hosting::runOneBlock (*instance);
+        expectParameters (*instance, Format::lv2, *preset);
+
+        const auto expected = Hosting::reference (renderOf (*preset));
+        ASSERT_FALSE (expected.empty());
+        EXPECT_EQ (renderAsSet (*instance, Format::lv2), expected);
+    }
+}
+
+//==============================================================================
+TEST (Vst3Presets, OneFilePerPresetEachTheComponentStateWithTheTablesValues)
+{
+    juce::StringArray files;
+
+    for (const auto& file : vst3PresetFolder.findChildFiles (juce::File::findFiles, false, "*.vstpreset"))
+        files.add (file.getFileNameWithoutExtension());
+
+    auto sortedTable = tableNames();
+    files.sort (false);
+    sortedTable.sort (false);
+    ASSERT_EQ (files, sortedTable);
+
+    for (const auto& preset : FactoryPresets::all())
+    {
+        SCOPED_TRACE (preset.name);
+        juce::MemoryBlock data;
+        ASSERT_TRUE (vst3PresetFolder.getChildFile (juce::String (preset.name) + ".vstpreset").loadFileAsData (data));
+
+        // The header: its ID, version 1, the component's class ID.
+        ASSERT_GE (data.getSize(), 48u);
+        EXPECT_EQ (juce::String (static_cast<const char*> (data.getData()), 4), "VST3");
+        EXPECT_EQ (juce::ByteOrder::littleEndianInt (juce::addBytesToPointer (data.getData(), 4)), 1u);
+
+        // The component state chunk is, byte for byte, the state the loaded
+        // VST3's component gives a host once the preset's values are set.
+        auto instance = Hosting::load (Format::vst3);
+        ASSERT_NE (instance, nullptr);
+
+        for (const auto& [id, value] : settingsOf (preset))
+            instance->getParameters()[Hosting::indexOf (*instance, Format::vst3, id)]->setValue (value);
+
+        juce::MemoryBlock hostState;
+        instance->getStateInformation (hostState);
+        auto xml = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), (int) hostState.getSize());
+        ASSERT_NE (xml, nullptr);
+        auto* component = xml->getChildByName ("IComponent");
+        ASSERT_NE (component, nullptr);
+        juce::MemoryBlock componentState;
+        componentState.fromBase64Encoding (component->getAllSubText());
+
+        EXPECT_EQ (vst3Chunk (data, "Comp"), componentState);
+    }
+}
+
+TEST (Vst3Presets, EachFileLoadedByAHostPlaysAsTheProcessorDoes)
+{
+    const auto& presets = FactoryPresets::all();
+    const auto fileOf = [] (const FactoryPresets::Preset& preset)
+    {
+        juce::MemoryBlock data;
+        vst3PresetFolder.getChildFile (juce::String (preset.name) + ".vstpreset").loadFileAsData (data);
+        return data;
+    };
+
+    for (size_t i = 0; i < presets.size(); ++i)
+    {
+        const auto& preset = presets[i];
+        SCOPED_TRACE (preset.name);
+
+        // A fresh instance (the reference starts with empty delay lines)
+        // that first takes another preset, as a user trying presets does:
+        // the one under test must set every value.
+        auto instance = Hosting::load (Format::vst3);
+        ASSERT_NE (instance, nullptr);
+        ASSERT_TRUE (loadVst3Preset (*instance, fileOf (presets[(i + 1) % presets.size()])));
+
+        // The framework checks the class ID and hands the chunk to the
+        // component's setState.
+        ASSERT_TRUE (loadVst3Preset (*instance, fileOf (preset)));
+        Hosting::runOneBlock (*instance);
+        expectParameters (*instance, Format::vst3, preset);
+
+        const auto expected = Hosting::reference (renderOf (preset));
+        ASSERT_FALSE (expected.empty());
+        EXPECT_EQ (renderAsSet (*instance, Format::vst3), expected);
+    }
+}
