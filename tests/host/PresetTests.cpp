@@ -5,6 +5,7 @@
 // applied must give the samples the processor gives with the table's values.
 
 #include "Hosting.h"
+#include "Lv2TestHost.h"
 #include "plugin/FactoryPresets.h"
 #include "plugin/Parameters.h"
 
@@ -155,6 +156,49 @@ TEST (Lv2Presets, AHostListsTheTableAndEachPresetPlaysAsTheProcessorDoes)
         ASSERT_FALSE (expected.empty());
         EXPECT_EQ (renderAsSet (*instance, Format::lv2), expected);
     }
+}
+
+// An LV2 host applies a preset by setting the control ports while the
+// plug-in runs: only parameters change, nothing waits for or suspends the
+// audio, and no block comes out silent.
+TEST (Lv2Presets, PresetsAppliedAsPortValuesWhilePlayingSilenceNoBlock)
+{
+    using namespace Lv2TestHost;
+    constexpr int block = 256, blocksPerPreset = 4;
+    const auto& presets = FactoryPresets::all();
+    const auto frames = (int) presets.size() * 2 * blocksPerPreset * block;
+
+    Plugin host ({ 48000.0, BlockLength::int32, block, true, frames });
+    ASSERT_TRUE (host.isReady());
+    host.connectAll();
+    host.activate();
+
+    int run = 0;
+
+    for (int pass = 0; pass < 2; ++pass)
+    {
+        for (const auto& preset : presets)
+        {
+            for (size_t i = 0; i < preset.values.size(); ++i)
+                host.setControl (ParameterIDs::all[i], preset.values[i]);
+
+            for (int b = 0; b < blocksPerPreset; ++b, ++run)
+            {
+                host.run (block);
+
+                for (const auto& channel : host.output())
+                {
+                    ASSERT_GE (channel.size(), (size_t) (run + 1) * block);
+                    float peak = 0.0f;
+                    for (auto n = (size_t) run * block; n < (size_t) (run + 1) * block; ++n)
+                        peak = std::max (peak, std::abs (channel[n]));
+                    EXPECT_GT (peak, 0.0f) << preset.name << ", block " << b;
+                }
+            }
+        }
+    }
+
+    host.deactivate();
 }
 
 //==============================================================================
