@@ -231,7 +231,11 @@ TEST (Vst3Presets, OneFilePerPresetEachTheComponentStateWithTheTablesValues)
         ASSERT_NE (instance, nullptr);
 
         for (const auto& [id, value] : settingsOf (preset))
-            instance->getParameters()[Hosting::indexOf (*instance, Format::vst3, id)]->setValue (value);
+        {
+            const auto index = Hosting::indexOf (*instance, Format::vst3, id);
+            ASSERT_GE (index, 0) << id;
+            instance->getParameters()[index]->setValue (value);
+        }
 
         juce::MemoryBlock hostState;
         instance->getStateInformation (hostState);
