@@ -86,7 +86,8 @@ target_compile_definitions(tessamune_lv2_bundle PRIVATE
     "TESSAMUNE_VERSION=\"${PROJECT_VERSION}\"")
 
 set(_tessamune_lv2_description
-    "${_tessamune_lv2_bundle}/manifest.ttl" "${_tessamune_lv2_bundle}/dsp.ttl" "${_tessamune_lv2_bundle}/ui.ttl")
+    "${_tessamune_lv2_bundle}/manifest.ttl" "${_tessamune_lv2_bundle}/dsp.ttl" "${_tessamune_lv2_bundle}/ui.ttl"
+    "${_tessamune_lv2_bundle}/presets.ttl")
 add_custom_command(
     OUTPUT "${_tessamune_lv2_generated}/Lv2ControlPortTable.h" ${_tessamune_lv2_description}
     COMMAND tessamune_lv2_bundle "${_tessamune_lv2_generated}/Lv2ControlPortTable.h" "${_tessamune_lv2_bundle}"
@@ -122,6 +123,24 @@ target_link_options(Tessamune_LV2 PRIVATE
     LINKER:--as-needed)
 set_property(TARGET Tessamune_LV2 APPEND PROPERTY LINK_DEPENDS "${PROJECT_SOURCE_DIR}/host/Lv2Exports.map")
 
+# --- VST3 presets ------------------------------------------------------------
+# The factory presets as VST3 preset files, one per preset, written by a
+# small program from the presets' table and the processor's own state
+# (host/WriteVst3Presets.cpp). Built with the VST3, and installed with it
+# where VST3 hosts look for a maker's presets.
+set(_tessamune_vst3_presets "${CMAKE_CURRENT_BINARY_DIR}/vst3-presets")
+add_executable(tessamune_vst3_presets ${PROJECT_SOURCE_DIR}/host/WriteVst3Presets.cpp)
+tessamune_use_plugin_code(tessamune_vst3_presets)
+add_custom_command(
+    OUTPUT "${_tessamune_vst3_presets}/stamp"
+    COMMAND tessamune_vst3_presets "${_tessamune_vst3_presets}"
+    COMMAND ${CMAKE_COMMAND} -E touch "${_tessamune_vst3_presets}/stamp"
+    DEPENDS tessamune_vst3_presets
+    COMMENT "Writing the factory presets as VST3 preset files"
+    VERBATIM)
+add_custom_target(Tessamune_VST3_Presets DEPENDS "${_tessamune_vst3_presets}/stamp")
+add_dependencies(Tessamune_VST3 Tessamune_VST3_Presets)
+
 # --- Installation ------------------------------------------------------------
 # cmake --install <build> [--prefix P]: the VST3 bundle into P/lib/vst3, the
 # LV2 bundle into P/lib/lv2, the application into P/bin. A bundle is replaced
@@ -138,6 +157,12 @@ endfunction()
 tessamune_install_bundle(vst3 "${_tessamune_products}/VST3" "${TESSAMUNE_PRODUCT_NAME}.vst3" lib/vst3)
 tessamune_install_bundle(lv2 "${_tessamune_products}/LV2" "${TESSAMUNE_PRODUCT_NAME}.lv2" lib/lv2)
 install(TARGETS Tessamune_Standalone RUNTIME DESTINATION bin COMPONENT standalone)
+# VST3 hosts on Linux look for a maker's presets in P/share/vst3/presets/
+# (/usr/share/vst3/presets for the Debian package).
+install(CODE "file(REMOVE_RECURSE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/share/vst3/presets/${TESSAMUNE_COMPANY_NAME}/${TESSAMUNE_PRODUCT_NAME}\")"
+    COMPONENT vst3)
+install(DIRECTORY "${_tessamune_vst3_presets}/" DESTINATION "share/vst3/presets/${TESSAMUNE_COMPANY_NAME}/${TESSAMUNE_PRODUCT_NAME}"
+    COMPONENT vst3 FILES_MATCHING PATTERN "*.vstpreset")
 
 # --- Sanitizer builds --------------------------------------------------------
 # clang links the sanitizer runtimes into programs only: the modules take them

@@ -29,6 +29,7 @@ target_sources(Tessamune PRIVATE
     plugin/Parameters.cpp
     plugin/ParameterListenerEngine.cpp
     plugin/State.cpp
+    plugin/FactoryPresets.cpp
     ${TESSAMUNE_UI_SOURCES})
 
 target_include_directories(Tessamune PUBLIC ${PROJECT_SOURCE_DIR})

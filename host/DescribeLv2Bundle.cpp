@@ -11,7 +11,11 @@
         (Lv2ControlPort.h), one per parameter in order;
       - manifest.ttl, dsp.ttl and ui.ttl into BUNDLE_DIRECTORY: the
         plug-in, every port with the index the binary gives it
-        (host/Lv2Ports.h), and the editor.
+        (host/Lv2Ports.h), and the editor;
+      - presets.ttl into BUNDLE_DIRECTORY: the factory presets
+        (plugin/FactoryPresets.h) as LV2 presets, port values by symbol,
+        each listed in manifest.ttl so that hosts find them without loading
+        the plug-in's description.
     It makes the folders it writes into, where they are not there yet.
 
     A control port carries the parameter's plain value: same range, default
@@ -22,10 +26,11 @@
 
     Exits non-zero, writing nothing, for a layout that ports cannot carry as
     described: an ID that is not a valid port symbol, or a range that is not
-    linear.
+    linear; or for a factory preset with a value its parameter cannot take.
 */
 
 #include "host/Lv2Ports.h"
+#include "plugin/FactoryPresets.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
@@ -178,6 +183,7 @@ namespace
             { "opts", "http://lv2plug.in/ns/ext/options#" },
             { "pg", "http://lv2plug.in/ns/ext/port-groups#" },
             { "pprop", "http://lv2plug.in/ns/ext/port-props#" },
+            { "pset", "http://lv2plug.in/ns/ext/presets#" },
             { "rdf", "http://www.w3.org/1999/02/22-rdf-syntax-ns#" },
             { "rdfs", "http://www.w3.org/2000/01/rdf-schema#" },
             { "state", "http://lv2plug.in/ns/ext/state#" },
@@ -205,16 +211,88 @@ namespace
                "\tlv2:microVersion " + std::to_string (TESSAMUNE_LV2_MICRO_VERSION) + " ;\n";
     }
 
+    std::string presetUri (const FactoryPresets::Preset& preset)
+    {
+        return uri + ":preset_" + preset.symbol;
+    }
+
+    // What a host needs to list a preset without reading presets.ttl.
+    std::string presetHead (const FactoryPresets::Preset& preset)
+    {
+        return "<" + presetUri (preset) + ">\n"
+               "\ta pset:Preset ;\n"
+               "\tlv2:appliesTo <" + uri + "> ;\n"
+               "\trdfs:label " + turtleString (preset.name) + " ;\n";
+    }
+
     std::string manifest()
     {
-        return prefixes ({ "doap", "lv2", "rdfs", "ui" })
-             + "<" + uri + ">\n" + classAndVersion()
-             + "\tlv2:binary <" + binary + "> ;\n"
-               "\trdfs:seeAlso <dsp.ttl> .\n\n"
-               "<" + uiUri + ">\n"
-               "\ta ui:X11UI ;\n"
-               "\tlv2:binary <" + binary + "> ;\n"
-               "\trdfs:seeAlso <ui.ttl> .\n";
+        auto text = prefixes ({ "doap", "lv2", "pset", "rdfs", "ui" })
+                  + "<" + uri + ">\n" + classAndVersion()
+                  + "\tlv2:binary <" + binary + "> ;\n"
+                    "\trdfs:seeAlso <dsp.ttl> .\n\n"
+                    "<" + uiUri + ">\n"
+                    "\ta ui:X11UI ;\n"
+                    "\tlv2:binary <" + binary + "> ;\n"
+                    "\trdfs:seeAlso <ui.ttl> .\n";
+
+        for (const auto& preset : FactoryPresets::all())
+            text += "\n" + presetHead (preset) + "\trdfs:seeAlso <presets.ttl> .\n";
+
+        return text;
+    }
+
+    // The presets' port values, by the ports' symbols.
+    std::string presets (const std::vector<Port>& controls)
+    {
+        auto text = prefixes ({ "lv2", "pset", "rdfs" });
+
+        for (const auto& preset : FactoryPresets::all())
+        {
+            text += presetHead (preset) + "\tlv2:port [\n";
+
+            for (size_t i = 0; i < controls.size(); ++i)
+                text += "\t\tlv2:symbol " + turtleString (controls[i].symbol) + " ;\n"
+                        "\t\tpset:value " + decimal (preset.values[i]) + " ;\n"
+                      + (i + 1 < controls.size() ? "\t] , [\n" : "\t] .\n");
+
+            if (&preset != &FactoryPresets::all().back())
+                text += "\n";
+        }
+
+        return text;
+    }
+
+    // Every preset value must be one its parameter takes, so that a preset
+    // applied anywhere sets exactly the values it lists.
+    bool presetsAreLegal (juce::AudioProcessor& processor)
+    {
+        const auto& parameters = processor.getParameters();
+
+        for (const auto& preset : FactoryPresets::all())
+        {
+            if (preset.values.size() != (size_t) parameters.size())
+            {
+                std::cerr << "preset \"" << preset.name << "\" does not give every parameter a value\n";
+                return false;
+            }
+
+            for (size_t i = 0; i < preset.values.size(); ++i)
+            {
+                auto* ranged = dynamic_cast<juce::RangedAudioParameter*> (parameters[(int) i]);
+                const auto value = preset.values[i];
+
+                if (ranged == nullptr || ranged->convertFrom0to1 (ranged->convertTo0to1 (value)) != value
+                    || ranged->getNormalisableRange().snapToLegalValue (value) != value)
+                {
+                    std::cerr << "preset \"" << preset.name << "\": " << value << " is not a value of parameter "
+                              << i << "\n";
+                    return false;
+                }
+            }
+        }
+
+        return true;
     }
 
     struct FixedPort
@@ -383,6 +461,9 @@ int main (int argc, char** argv)
         return 1;
     }
 
+    if (! presetsAreLegal (*processor))
+        return 1;
+
     // Both destinations are made as needed, with any folders above them:
     // build tools differ in which output folders they make beforehand.
     const juce::File table (juce::File::getCurrentWorkingDirectory().getChildFile (argv[1]));
@@ -393,7 +474,8 @@ int main (int argc, char** argv)
         || ! write (table, header (*controls))
         || ! write (bundle.getChildFile ("manifest.ttl"), manifest())
         || ! write (bundle.getChildFile ("dsp.ttl"), plugin (*controls))
-        || ! write (bundle.getChildFile ("ui.ttl"), editor()))
+        || ! write (bundle.getChildFile ("ui.ttl"), editor())
+        || ! write (bundle.getChildFile ("presets.ttl"), presets (*controls)))
     {
         std::cerr << "cannot write the bundle's description\n";
         return 1;

@@ -33,6 +33,14 @@ install_bundle() {
 install_bundle "$artefacts/VST3/Tessamune.vst3" "$HOME/.vst3"
 install_bundle "$artefacts/LV2/Tessamune.lv2" "$HOME/.lv2"
 
+# The factory presets for VST3 hosts, where they look for a maker's presets
+# (the LV2 bundle holds its own). Hosts save the user's own presets in the
+# same folder: those are left alone, the factory files replaced.
+presets="$HOME/.vst3/presets/Quorvellin/Tessamune"
+mkdir -p "$presets"
+cp "$build"/vst3-presets/*.vstpreset "$presets/"
+echo "Installed the factory presets into $presets"
+
 # Hear and see it at once: the demo as the plug-in starts, and deep and fast.
 renderer="$build/tools/render/tessamune-render"
 demo="$build/demo"
@@ -45,6 +53,8 @@ cat <<EOF
 
 Tessamune is installed.
   Plug-ins:  $HOME/.vst3/Tessamune.vst3 and $HOME/.lv2/Tessamune.lv2 (rescan plug-ins in your DAW)
+  Presets:   in the LV2 bundle, and $presets for VST3
+             ($renderer --list-presets names them)
   Demo:      $demo/demo-default.wav     (default settings)
              $demo/demo-deep-fast.wav   (depth 10, speed 6)
   Plots:     $demo/demo-default.png and $demo/demo-deep-fast.png

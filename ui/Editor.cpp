@@ -1,6 +1,7 @@
 #include "ui/Editor.h"
 
 #include "plugin/EditorZoom.h"
+#include "plugin/FactoryPresets.h"
 #include "plugin/Processor.h"
 #include "ui/DesktopScale.h"
 #include "ui/Pictures.h"
@@ -454,9 +455,40 @@ void Editor::mouseDown (const juce::MouseEvent& e)
     if (! e.mods.isPopupMenu())
         return;
 
-    createZoomMenu().showMenuAsync (juce::PopupMenu::Options()
+    createPanelMenu().showMenuAsync (juce::PopupMenu::Options()
                                         .withParentComponent (this)
                                         .withTargetScreenArea ({ e.getScreenX(), e.getScreenY(), 1, 1 }));
+}
+
+juce::PopupMenu Editor::createPanelMenu()
+{
+    juce::PopupMenu menu;
+    menu.addSectionHeader ("Presets");
+
+    const auto* current = FactoryPresets::matching (processor);
+    int id = presetMenuIds;
+
+    for (const auto& preset : FactoryPresets::all())
+    {
+        juce::PopupMenu::Item item (preset.name);
+        item.setID (++id);
+        item.setTicked (&preset == current);
+        // Only the parameters change, as one gesture the host can record
+        // and undo; the audio plays on.
+        item.setAction ([editor = juce::Component::SafePointer<Editor> (this), &preset]
+        {
+            if (editor != nullptr)
+                FactoryPresets::apply (preset, editor->processor);
+        });
+        menu.addItem (std::move (item));
+    }
+
+    const auto zoomMenu = createZoomMenu();
+
+    for (juce::PopupMenu::MenuItemIterator zoomItems (zoomMenu); zoomItems.next();)
+        menu.addItem (zoomItems.getItem());
+
+    return menu;
 }
 
 juce::PopupMenu Editor::createZoomMenu()

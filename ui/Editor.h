@@ -22,7 +22,7 @@ class Processor;
     Zoom. The panel is 370 x 476 units, shown at a zoom from 100% to 300% at
     that aspect ratio: the window may be dragged larger at its corner (or by
     the host's or the window system's frame), and a right click on the panel
-    offers 100, 125, 150, 200, 250 and 300%. The controls keep their panel
+    offers the factory presets and 100, 125, 150, 200, 250 and 300%. The controls keep their panel
     units, so a drag, a double click or a press does the same at every zoom,
     and a drag of the same fraction of a knob's size turns it as far. The
     editor keeps its size to the zoom itself: given any size, it takes the
@@ -89,8 +89,14 @@ public:
         zoom is kept for this instance and remembered for the user. */
     void setZoom (double newZoom);
 
-    /** The right-click menu of the panel: the zooms whose window fits the
-        screen, and the current one. */
+    /** The right-click menu of the panel: the factory presets (the one the
+        settings match ticked), then the zooms (createZoomMenu). */
+    juce::PopupMenu createPanelMenu();
+
+    /** The preset items' IDs follow this one, clear of the zooms'. */
+    static constexpr int presetMenuIds = 100;
+
+    /** The zooms whose window fits the screen, and the current one. */
     juce::PopupMenu createZoomMenu();
 
     /** The scale of the pictures drawn from (1, 2 or 3). */

@@ -191,13 +191,26 @@ TEST (Lv2Identity, BundleDescriptionIsComplete)
     EXPECT_TRUE (ui.contains ("\tlv2:requiredFeature ui:idleInterface , ui:parent , <http://lv2plug.in/ns/ext/instance-access> ;\n"));
 }
 
-// The one program has no name: a preset for it would show in hosts as a
-// nameless entry.
+// The one program has no name and is no preset: every preset the bundle
+// declares is a factory preset with a name of its own, which hosts show.
 TEST (Lv2Identity, DeclaresNoNamelessPreset)
 {
-    EXPECT_FALSE (Hosting::lv2Bundle().getChildFile ("manifest.ttl").loadFileAsString().contains ("pset:Preset"));
+    const auto manifest = Hosting::lv2Bundle().getChildFile ("manifest.ttl").loadFileAsString();
+    juce::StringArray labels;
+
+    for (auto rest = manifest; rest.contains ("a pset:Preset");)
+    {
+        rest = rest.fromFirstOccurrenceOf ("a pset:Preset", false, false);
+        const auto statement = rest.upToFirstOccurrenceOf ("\n\n", false, false);
+        const auto label = statement.fromFirstOccurrenceOf ("rdfs:label \"", false, false).upToFirstOccurrenceOf ("\"", false, false);
+        EXPECT_TRUE (label.trim().isNotEmpty()) << statement;
+        labels.add (label);
+    }
 
     auto instance = Hosting::load (Format::lv2);
     ASSERT_NE (instance, nullptr);
-    EXPECT_EQ (instance->getNumPrograms(), 0);
+    EXPECT_EQ (instance->getNumPrograms(), labels.size());
+
+    for (int i = 0; i < instance->getNumPrograms(); ++i)
+        EXPECT_TRUE (labels.contains (instance->getProgramName (i))) << i;
 }

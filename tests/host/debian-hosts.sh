@@ -6,6 +6,8 @@
 # command line, and what it writes must equal tessamune-render's output at
 # the same settings, sample for sample (the chorus's output does not depend
 # on the block length). lv2_validate checks the bundle's description first.
+# lv2file also lists the bundle's presets, which must be the renderer's, and
+# applies one by name.
 #
 #   tests/host/debian-hosts.sh BUNDLE RENDERER
 #
@@ -32,7 +34,7 @@ failures=0
 pass() { echo "PASS  $*"; }
 fail() { echo "FAIL  $*"; failures=$((failures + 1)); }
 
-if (cd "$bundle" && lv2_validate manifest.ttl dsp.ttl ui.ttl) > "$work/validate.log" 2>&1 \
+if (cd "$bundle" && lv2_validate manifest.ttl dsp.ttl ui.ttl presets.ttl) > "$work/validate.log" 2>&1 \
    && grep -q "Found 0 errors" "$work/validate.log"; then
     pass "lv2_validate: no error"
 else
@@ -56,8 +58,9 @@ check() {
         fail "$label: $(tail -2 "$work/host.log" | tr '\n' ' ')"
         return
     fi
-    # shellcheck disable=SC2086
-    "$renderer" "$input" "$work/reference.wav" --quiet $options
+    # The options as a shell reads them, so that a preset's name may be
+    # written with its spaces escaped.
+    eval "\"\$renderer\" \"\$input\" \"\$work/reference.wav\" --quiet $options"
     if same "$work/out.wav" "$work/reference.wav"; then
         pass "$label: equals tessamune-render $options"
     else
@@ -86,5 +89,18 @@ check "ecasound, stereo" "$stereo" "--depth 5 --speed 3 --mix 7" \
 
 check "lv2file, stereo" "$stereo" "--depth 6 --speed 2 --mix 9" \
       lv2file -i "$stereo" -o "$out" -p chorus_depth:6,chorus_speed:2,chorus_mix:9 "$uri"
+
+listed=$(lv2file --list-presets "$uri" 2>&1 | sed -n 's/^Preset: //p' | sort)
+known=$("$renderer" --list-presets | sort)
+if [[ -n "$known" && "$listed" == "$known" ]]; then
+    pass "lv2file --list-presets: the renderer's presets"
+else
+    fail "lv2file --list-presets: $(echo "$listed" | tr '\n' ',') against $(echo "$known" | tr '\n' ',')"
+fi
+
+check "lv2file, stereo, a preset" "$stereo" "--preset Slow\ Deep\ Sweep" \
+      lv2file -i "$stereo" -o "$out" --preset "Slow Deep Sweep" "$uri"
+check "lv2file, stereo, a Mono-mode preset" "$stereo" "--preset Mono\ Swirl" \
+      lv2file -i "$stereo" -o "$out" --preset "Mono Swirl" "$uri"
 
 exit $(( failures > 0 ))

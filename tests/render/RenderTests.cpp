@@ -4,6 +4,7 @@
 */
 
 #include "host/TestSignal.h"
+#include "plugin/FactoryPresets.h"
 #include "plugin/Parameters.h"
 #include "plugin/ProcessorHarness.h"
 
@@ -640,6 +641,55 @@ namespace
     }
 
     //==========================================================================
+    // The factory presets: listed as the table lists them, and each, named in
+    // any letter case, renders what the processor renders with its values;
+    // options given beside a preset override it.
+    TEST_F (Render, ListsThePresetsAndRendersEachAsTheProcessorDoes)
+    {
+        const auto listed = run ({ "--list-presets" });
+        ASSERT_TRUE (exitedWith (listed, 0));
+
+        juce::StringArray table;
+        for (const auto& preset : FactoryPresets::all())
+            table.add (preset.name);
+
+        EXPECT_EQ (juce::StringArray::fromLines (listed.output.trimEnd()), table);
+
+        const auto in = input ("in.wav", 2, matchFrames, 44100.0);
+
+        for (const auto& preset : FactoryPresets::all())
+        {
+            SCOPED_TRACE (preset.name);
+            Settings settings;
+            for (size_t i = 0; i < preset.values.size(); ++i)
+                settings.emplace_back (ParameterIDs::all[i], preset.values[i]);
+
+            // Started from other settings, which the preset replaces.
+            const auto r = run ({ in, path ("out.wav"), "--quiet", "--mode", "mono", "--off",
+                                  "--preset", juce::String (preset.name).toLowerCase() });
+            ASSERT_TRUE (exitedWith (r, 0));
+
+            // --mode and --off given with the preset override it.
+            settings.emplace_back (stereoProc, 0.0f);
+            settings.emplace_back (chorusOn, 0.0f);
+            const auto out = readWav (dir.getChildFile ("out.wav"));
+            const auto expected = reference (2, 2, 44100.0, 512, matchFrames, settings);
+            ASSERT_EQ (out.channels.size(), 2u);
+            for (int ch = 0; ch < 2; ++ch)
+                EXPECT_EQ (firstDifference (out.channels[(size_t) ch], expected[(size_t) ch]), -1) << "channel " << ch;
+
+            const auto alone = run ({ in, path ("alone.wav"), "--quiet", "--preset", preset.name });
+            ASSERT_TRUE (exitedWith (alone, 0));
+            settings.resize (settings.size() - 2);
+            const auto aloneOut = readWav (dir.getChildFile ("alone.wav"));
+            const auto aloneExpected = reference (2, 2, 44100.0, 512, matchFrames, settings);
+            ASSERT_EQ (aloneOut.channels.size(), 2u);
+            for (int ch = 0; ch < 2; ++ch)
+                EXPECT_EQ (firstDifference (aloneOut.channels[(size_t) ch], aloneExpected[(size_t) ch]), -1) << "channel " << ch;
+        }
+    }
+
+    //==========================================================================
     /** Writes to files are cut at a size, as a shell's ulimit -f does; with
         the signal that the kernel sends at the limit left to end the
         program, or ignored (then the write fails with EFBIG). */
@@ -763,6 +813,9 @@ namespace
         testing::Values (
             // Mistakes on the command line.
             BadCase { "UnknownOption", { "@/in.wav", "@/out.wav", "--chorus-please" }, 2, "unknown option --chorus-please" },
+            BadCase { "UnknownPreset", { "@/in.wav", "@/out.wav", "--preset", "Jet Flanger" }, 2,
+                      "unknown preset \"Jet Flanger\" (the presets: Default, Subtle Doubler," },
+            BadCase { "PresetWithoutName", { "@/in.wav", "@/out.wav", "--preset" }, 2, "--preset needs a value" },
             BadCase { "KnobAboveTen", { "@/in.wav", "@/out.wav", "--depth", "10.5" }, 2, "outside 0 to 10" },
             BadCase { "KnobBelowZero", { "@/in.wav", "@/out.wav", "--mix", "-0.1" }, 2, "outside 0 to 10" },
             BadCase { "KnobNotANumber", { "@/in.wav", "@/out.wav", "--speed", "fast" }, 2, "needs a number" },

@@ -7,6 +7,8 @@
 #include "Options.h"
 #include "Render.h"
 
+#include "plugin/FactoryPresets.h"
+
 #include <juce_events/juce_events.h>
 
 #include <iostream>
@@ -29,6 +31,14 @@ int main (int argc, char** argv)
     if (options.help)
     {
         std::cout << render::usage();
+        return 0;
+    }
+
+    if (options.listPresets)
+    {
+        for (const auto& preset : FactoryPresets::all())
+            std::cout << preset.name << "\n";
+
         return 0;
     }
 

@@ -1,5 +1,7 @@
 #include "Options.h"
 
+#include "plugin/FactoryPresets.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -67,6 +69,8 @@ namespace render
                "  --speed S             Speed knob, 0 to 10 (default 0)\n"
                "  --mix M               Mix knob, 0 to 10 (default 10)\n"
                "  --mode mono|stereo    Processing Mode (default stereo)\n"
+               "  --preset NAME         start from a factory preset (\"Slow Deep Sweep\"; any\n"
+               "                        letter case); --list-presets names them\n"
                "  --off                 chorus switched off (the footswitch)\n"
                "  --bypass              host bypass: the signal passes untouched\n"
                "  --mono-out            keep a mono input mono\n"
@@ -77,13 +81,14 @@ namespace render
                "  --block N             block size in samples (default 512, at most 65536)\n"
                "  --format f32|s24|s16  output samples: 32-bit float (default), 24 or 16-bit\n"
                "  --quiet               print nothing but errors\n"
+               "  --list-presets        print the factory presets' names, one a line\n"
                "  --help, --version\n"
                "  --                    end of the options: what follows are file names,\n"
                "                        even if they start with -\n"
                "\n"
                "Options may come before or after the file names, as --name VALUE or\n"
                "--name=VALUE; a VALUE cannot start with -- (write ./--file for such a file).\n"
-               "Options override what --state loads.\n"
+               "Options override a --preset, and both override what --state loads.\n"
                "\n"
                "Every output (the WAV, the plot, the saved state) is written under a\n"
                "temporary name beside it and moved into place only when all of them are\n"
@@ -230,6 +235,22 @@ namespace render
                     return false;
                 }
             }
+            else if (arg == "--preset")
+            {
+                if (! value (v))
+                    return false;
+
+                const auto* preset = FactoryPresets::find (v);
+
+                if (preset == nullptr)
+                {
+                    error = "unknown preset \"" + v + "\" (the presets: " + FactoryPresets::names() + ")";
+                    return false;
+                }
+
+                o.preset = preset->name;
+            }
+            else if (arg == "--list-presets") { if (! flag (o.listPresets)) return false; }
             else if (arg == "--off")       { if (! flag (o.off)) return false; }
             else if (arg == "--bypass")    { if (! flag (o.bypass)) return false; }
             else if (arg == "--mono-out")  { if (! flag (o.monoOut)) return false; }
@@ -243,7 +264,7 @@ namespace render
             }
         }
 
-        if (o.help || o.version)
+        if (o.help || o.version || o.listPresets)
             return true;
 
         if (positional.isEmpty())

@@ -19,11 +19,13 @@ namespace render
         bool off = false;
         bool bypass = false;
         bool monoOut = false;
+        juce::String preset;                 // a factory preset's name as the table gives it; empty: none
         juce::String stateIn, stateOut, plot;
         int block = 512;
         Format format = Format::f32;
         bool quiet = false;
         bool help = false;
+        bool listPresets = false;
         bool version = false;
 
         int bitsPerSample() const { return format == Format::s16 ? 16 : format == Format::s24 ? 24 : 32; }

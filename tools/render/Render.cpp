@@ -4,6 +4,7 @@
 #include "Plot.h"
 #include "Source.h"
 
+#include "plugin/FactoryPresets.h"
 #include "plugin/Parameters.h"
 #include "plugin/Processor.h"
 
@@ -813,6 +814,10 @@ namespace render
 
             if (o.stateIn.isNotEmpty())
                 loadState (processor, o.stateIn);
+
+            if (o.preset.isNotEmpty())
+                if (const auto* preset = FactoryPresets::find (o.preset))
+                    FactoryPresets::apply (*preset, processor);
 
             if (o.depth) automate (processor, ParameterIDs::chorusDepth, *o.depth);
             if (o.speed) automate (processor, ParameterIDs::chorusSpeed, *o.speed);
