@@ -1,8 +1,11 @@
 // The LV2 editor, opened by the suite's own host in an X window on the
 // test display: a knob turned with the mouse is written to its control port
 // through the host's write function, a port value the host reports moves
-// the editor's controls without being written back, and the window's size
-// goes both ways between the editor and the host.
+// the editor's controls without being written back, as does a state the
+// plug-in restores, and the window's size goes both ways between the editor
+// and the host within the sizes the panel can show. Several editors on one
+// plug-in each work on their own, one works without instance access, and a
+// closed one leaves no memory behind and no messages piling up.
 
 #include "Hosting.h"
 #include "Lv2TestHost.h"
@@ -706,7 +709,7 @@ TEST_F (Lv2Editor, OptionsItDoesNotKnowAreUnknown)
     }
 }
 
-// Two editors on one plug-in (the LV2 UI specification allows several):
+// Two editors on one plug-in (LV2 lets a host open several UIs on one):
 // each draws its own, works on its own, and either may close first.
 TEST (Lv2EditorTwice, EachEditorOwnsWhatItDraws)
 {
@@ -748,8 +751,8 @@ TEST (Lv2EditorTwice, EachEditorOwnsWhatItDraws)
     EXPECT_EQ (second.widgetSize(), std::make_pair (740, 952));
 }
 
-// A host that gives no instance access (the LV2 UI specification does not
-// require it) still gets a working editor.
+// A host that gives no instance access (an LV2 UI may not count on it)
+// still gets a working editor.
 TEST (Lv2EditorWithoutInstanceAccess, OpensAndWritesTheUsersChanges)
 {
     Plugin plugin;
