@@ -781,6 +781,7 @@ TEST (Lv2EditorWithoutInstanceAccess, OpensAndWritesTheUsersChanges)
 
 namespace
 {
+#if TESSAMUNE_ALLOCATOR_STATISTICS
     // What the allocator has handed out, in all its arenas (the large
     // pictures are decoded on threads of their own).
     int64_t allocatedBytes()
@@ -788,6 +789,7 @@ namespace
         const auto info = mallinfo2();
         return (int64_t) (info.uordblks + info.hblkhd);
     }
+#endif
 
     // The process's sockets, by descriptor.
     std::set<int> openSockets()
@@ -828,6 +830,7 @@ namespace
     }
 }
 
+#if TESSAMUNE_ALLOCATOR_STATISTICS
 // The editor at 300% decodes tens of megabytes of pictures; closing it
 // gives them back at once (nothing dispatches the framework's messages
 // once it is closed, so nothing may wait for them).
@@ -863,6 +866,7 @@ TEST (Lv2EditorClosed, GivesBackItsPictures)
 
     EXPECT_LT (allocatedBytes(), before + 8 * megabyte);
 }
+#endif
 
 // No editor open, nobody dispatches the framework's messages in the
 // plug-in: nothing in it may go on posting them. (The framework signals
