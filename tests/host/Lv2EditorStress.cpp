@@ -9,8 +9,8 @@
     closes it again, over and over, for SECONDS (default 10; the environment
     variable TESSAMUNE_STRESS_SECONDS overrides it). Every other time a
     second editor is open beside the first, and a state is restored on the
-    UI thread (as hosts load presets) while the editors are open and after
-    they close.
+    UI thread (as hosts load presets, holding their processing meanwhile)
+    while the editors are open and after they close.
 
     Nothing the editor registers may be reachable from the audio thread once
     it is closed: built with AddressSanitizer or ThreadSanitizer, a use
@@ -219,23 +219,36 @@ int main (int argc, char** argv)
         return 1;
     }
 
+    plugin->activate (handle);
+
+    // The audio thread: automation on every port of the parameters, and a
+    // signal to process. While the UI thread holds it (as a host holds its
+    // processing to load a preset), it neither runs the plug-in nor writes
+    // its ports.
+    std::atomic<bool> stop { false };
+    std::atomic<bool> holdRequested { false }, held { false };
+    std::atomic<uint32_t> runs { 0 };
     int failures = 0;
 
     const auto restore = [&]
     {
+        // (The hold before is over first, so that it is not taken for this one.)
+        while (held.load())
+            std::this_thread::yield();
+
+        holdRequested = true;
+
+        while (! held.load())
+            std::this_thread::yield();
+
         if (stateInterface->restore (handle, State::retrieve, &saved, 0, features) != LV2_STATE_SUCCESS)
         {
             writeLine ("the plug-in did not restore its state");
             ++failures;
         }
+
+        holdRequested = false;
     };
-
-    plugin->activate (handle);
-
-    // The audio thread: automation on every port of the parameters, and a
-    // signal to process.
-    std::atomic<bool> stop { false };
-    std::atomic<uint32_t> runs { 0 };
 
     // What the host shows of each port, as its UI thread reads it.
     static std::atomic<float> shown[numPorts];
@@ -244,6 +257,16 @@ int main (int argc, char** argv)
     {
         for (uint32_t block = 0; ! stop.load(); ++block)
         {
+            if (holdRequested.load())
+            {
+                held = true;
+
+                while (holdRequested.load())
+                    std::this_thread::yield();
+
+                held = false;
+            }
+
             for (uint32_t i = 0; i < blockSize; ++i)
                 ports.audio[inL][i] = ports.audio[inR][i] = 0.25f * (float) std::sin (0.05 * (double) (block * blockSize + i));
 
