@@ -1,5 +1,5 @@
 // How long the editor takes to open, with the pictures still to be decoded
-// (cold) and already in the image cache (warm), and to paint the whole panel,
+// (cold) and already in the pictures' store (warm), and to paint the whole panel,
 // at 100%, 200% and 300% (the argument).
 //
 // Each iteration does the same work at 100% too, in turn with the zoom
@@ -16,6 +16,7 @@
 
 #include "plugin/Processor.h"
 #include "ui/Editor.h"
+#include "ui/Pictures.h"
 
 #include <juce_events/juce_events.h>
 
@@ -82,7 +83,7 @@ namespace
     {
         againstHundredPercent (state, [] (double zoom)
         {
-            juce::ImageCache::releaseUnusedImages();
+            Pictures::releaseUnused();
 
             const auto start = Clock::now();
             const auto editor = openAt (zoom);
@@ -93,7 +94,7 @@ namespace
 
     void BM_OpenEditorWarm (benchmark::State& state)
     {
-        // Windows kept open at both zooms hold their pictures in the cache.
+        // Windows kept open at both zooms hold their pictures in the store.
         const auto keepsHundred = openAt (1.0);
         const auto keepsZoom = openAt ((double) state.range (0) / 100.0);
 
@@ -139,10 +140,6 @@ namespace
 int main (int argc, char** argv)
 {
     juce::ScopedJuceInitialiser_GUI framework;
-
-    // Unused pictures leave the cache as soon as they are released, so each
-    // cold run really decodes.
-    juce::ImageCache::setCacheTimeout (0);
 
     Processor processor;
     benchProcessor = &processor;

@@ -157,13 +157,15 @@ Lv2Instance::Lv2Instance (double rate, const LV2_Feature* const* features)
     // The bundle's one layout: stereo in, stereo out.
     processor->enableAllBuses();
     processor->setRateAndBufferSizeDetails (sampleRate, (int) scratchFrames);
-    processor->addListener (this);
+
+    // The parameter tree copies the parameters' values into its own state
+    // on a timer of the message thread, which nothing dispatches while no
+    // editor is open: its timer would have the framework post messages
+    // without end. Saving and loading copy the values themselves.
+    ((juce::Timer&) processor->parameters).stopTimer();
 }
 
-Lv2Instance::~Lv2Instance()
-{
-    processor->removeListener (this);
-}
+Lv2Instance::~Lv2Instance() = default;
 
 void Lv2Instance::connectPort (uint32_t port, void* data) noexcept
 {
@@ -481,36 +483,6 @@ LV2_State_Status Lv2Instance::restore (LV2_State_Retrieve_Function retrieve, LV2
 
     takePortsAsApplied();
     return LV2_STATE_SUCCESS;
-}
-
-//==============================================================================
-bool Lv2Instance::isChangeFromEditor() const noexcept
-{
-    // Only the editor changes parameters on the message thread; a host's
-    // values reach them on the audio thread and are published there too.
-    return editorLink != nullptr && juce::MessageManager::existsAndIsCurrentThread()
-        && ! processor->isPublishingOnThisThread();
-}
-
-void Lv2Instance::audioProcessorParameterChanged (juce::AudioProcessor*, int parameterIndex, float newValue)
-{
-    if (! isChangeFromEditor() || ! juce::isPositiveAndBelow (parameterIndex, (int) numControls))
-        return;
-
-    if (auto* parameter = dynamic_cast<juce::RangedAudioParameter*> (processor->getParameters()[parameterIndex]))
-        editorLink->controlChangedInEditor (parameterIndex, parameter->convertFrom0to1 (newValue));
-}
-
-void Lv2Instance::audioProcessorParameterChangeGestureBegin (juce::AudioProcessor*, int parameterIndex)
-{
-    if (isChangeFromEditor() && juce::isPositiveAndBelow (parameterIndex, (int) numControls))
-        editorLink->gestureInEditor (parameterIndex, true);
-}
-
-void Lv2Instance::audioProcessorParameterChangeGestureEnd (juce::AudioProcessor*, int parameterIndex)
-{
-    if (isChangeFromEditor() && juce::isPositiveAndBelow (parameterIndex, (int) numControls))
-        editorLink->gestureInEditor (parameterIndex, false);
 }
 
 //==============================================================================

@@ -20,17 +20,6 @@ class Processor;
 
 static_assert (std::size (Lv2ControlPortTable::ports) == Lv2Ports::numControls);
 
-/** What an open editor hears of the changes made in it (on the message
-    thread): a control's new plain value, and the start and end of a
-    gesture on it. */
-class Lv2EditorLink
-{
-public:
-    virtual ~Lv2EditorLink() = default;
-    virtual void controlChangedInEditor (int control, float plainValue) = 0;
-    virtual void gestureInEditor (int control, bool starts) = 0;
-};
-
 /**
     One instance of the LV2 plug-in: the processor, and what the host
     connected to its ports (Lv2Ports.h).
@@ -53,12 +42,16 @@ public:
     does in other formats (Processor::setParameterOnAudioThread). A state
     the plug-in restores wins over the values the ports hold at that moment;
     a port that changes afterwards applies.
+
+    The instance knows nothing of its editors (host/Lv2Ui.cpp): each has a
+    model of its own and reads the instance's parameter values and kept
+    zoom where the host gives it instance access.
 */
-class Lv2Instance final : private juce::AudioProcessorListener
+class Lv2Instance final
 {
 public:
     Lv2Instance (double sampleRate, const LV2_Feature* const* features);
-    ~Lv2Instance() override;
+    ~Lv2Instance();
 
     Lv2Instance (const Lv2Instance&) = delete;
     Lv2Instance& operator= (const Lv2Instance&) = delete;
@@ -77,9 +70,6 @@ public:
         since): while not, nothing applies the ports. */
     bool isActive() const noexcept { return active.load (std::memory_order_acquire); }
 
-    /** The open editor, or nullptr once it closes. Message thread. */
-    void setEditorLink (Lv2EditorLink* link) noexcept { editorLink = link; }
-
 private:
     /** Holds the instance against runs; waits for one under way. */
     class Exclusive;
@@ -93,14 +83,9 @@ private:
     void silenceOutputs (uint32_t frames) noexcept;
     bool outputsMayBeWrittenInPlace (uint32_t frames) const noexcept;
 
-    void audioProcessorParameterChanged (juce::AudioProcessor*, int parameterIndex, float newValue) override;
-    void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails&) override {}
-    void audioProcessorParameterChangeGestureBegin (juce::AudioProcessor*, int parameterIndex) override;
-    void audioProcessorParameterChangeGestureEnd (juce::AudioProcessor*, int parameterIndex) override;
-    bool isChangeFromEditor() const noexcept;
-
-    // Keeps the framework's message manager alive for the processor's
-    // timers and asynchronous updates; the editor's window runs them.
+    // Keeps the framework (its message manager) alive for the processor's
+    // parameter tree. The instance runs no timer of the message thread:
+    // only an open editor dispatches its messages.
     const juce::ScopedJuceInitialiser_GUI framework;
 
     const double sampleRate;
@@ -141,5 +126,4 @@ private:
 
     std::atomic<bool> busy { false };
     std::atomic<bool> active { false };
-    Lv2EditorLink* editorLink = nullptr;
 };

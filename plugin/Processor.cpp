@@ -146,19 +146,11 @@ void Processor::publishParameterChanges()
         return;
 
     const std::lock_guard<std::recursive_mutex> oneAtATime (publishLock);
-    const auto previous = publishingThread.exchange (juce::Thread::getCurrentThreadId());
     const auto changed = unpublished.exchange (0, std::memory_order_acquire);
 
     for (size_t i = 0; i < ownParameters.size(); ++i)
         if ((changed & (1u << i)) != 0)
             ownParameters[i]->sendValueChangedMessageToListeners (ownParameters[i]->getValue());
-
-    publishingThread.store (previous);
-}
-
-bool Processor::isPublishingOnThisThread() const noexcept
-{
-    return publishingThread.load() == juce::Thread::getCurrentThreadId();
 }
 
 void Processor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)

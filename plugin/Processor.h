@@ -113,10 +113,6 @@ public:
         force. */
     void publishParameterChanges();
 
-    /** True on a thread inside publishParameterChanges(): what its
-        listeners hear then is a value the host set, not a new one. */
-    bool isPublishingOnThisThread() const noexcept;
-
     PlaybackSetup setup;
     ChorusEngine engine;
     std::unique_ptr<StateMachineBase> stateMachine;
@@ -149,10 +145,8 @@ private:
     // since their listeners last heard of them (one bit each).
     std::vector<ChorusParameter*> ownParameters;
     std::atomic<uint32_t> unpublished { 0 };
-    // One thread publishes at a time, and the others can tell which one.
-    // (No thread_local: hosts load and unload the plug-in's library.)
+    // One thread publishes at a time.
     std::recursive_mutex publishLock;
-    std::atomic<juce::Thread::ThreadID> publishingThread { nullptr };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Processor)
 };

@@ -198,6 +198,10 @@ Editor::~Editor()
     valueReadout.reset();
     background = {};
 
+    // The pictures no other window shows go now, not when the module is
+    // unloaded: at 300% they are tens of megabytes.
+    Pictures::releaseUnused();
+
     // The constrainer is about to go; a window of the editor's own must not
     // keep it.
     setConstrainer (nullptr);

@@ -3,6 +3,8 @@
 #include <BinaryData.h>
 
 #include <future>
+#include <mutex>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -48,9 +50,33 @@ namespace
         return juce::jlimit (1, Pictures::maximumScale, scale) - 1;
     }
 
-    juce::int64 keyOf (const Data& data) noexcept
+    // The decoded pictures, by picture and scale; an invalid image where a
+    // picture has not been decoded (or has been released since).
+    std::mutex storeLock;
+    juce::Image store[Pictures::numIds][Pictures::maximumScale];
+
+    juce::Image stored (int id, int scale)
     {
-        return (juce::int64) (juce::pointer_sized_int) data.bytes;
+        const std::lock_guard<std::mutex> lock (storeLock);
+        return store[id][column (scale)];
+    }
+
+    // Keeps a decoded picture, or gives back the one another thread kept
+    // meanwhile, so that every window draws from the same pixels.
+    juce::Image keep (int id, int scale, const juce::Image& decoded)
+    {
+        const std::lock_guard<std::mutex> lock (storeLock);
+        auto& slot = store[id][column (scale)];
+
+        if (! slot.isValid())
+            slot = decoded;
+
+        return slot;
+    }
+
+    juce::Image decode (const Data& data)
+    {
+        return juce::ImageFileFormat::loadFrom (data.bytes, (size_t) data.size);
     }
 }
 
@@ -73,8 +99,10 @@ juce::Image Pictures::get (Id id, int scale)
     if (id < 0 || id >= numIds)
         return {};
 
-    const auto& data = table[id][column (scale)];
-    return juce::ImageCache::getFromMemory (data.bytes, data.size);
+    if (auto picture = stored (id, scale); picture.isValid())
+        return picture;
+
+    return keep (id, scale, decode (table[id][column (scale)]));
 }
 
 std::array<juce::Image, Pictures::numIds> Pictures::getAll (int scale)
@@ -88,31 +116,42 @@ std::array<juce::Image, Pictures::numIds> Pictures::getAll (int scale)
     for (int id = 0; id < numIds; ++id)
     {
         const auto& data = table[id][column (scale)];
-
-        // The image cache's key for a picture in memory, as getFromMemory
-        // uses it: where a picture is cached already, nothing is decoded.
-        pictures[(size_t) id] = juce::ImageCache::getFromHashCode (keyOf (data));
+        pictures[(size_t) id] = stored (id, scale);
 
         if (pictures[(size_t) id].isValid())
             continue;
 
-        if (data.size < largeBytes)
-            pictures[(size_t) id] = get ((Id) id, scale);
-        else
-            decoding.emplace_back (id, std::async (std::launch::async, [data]
+        if (data.size >= largeBytes)
+        {
+            try
             {
-                return juce::ImageFileFormat::loadFrom (data.bytes, (size_t) data.size);
-            }));
+                decoding.emplace_back (id, std::async (std::launch::async, [data] { return decode (data); }));
+                continue;
+            }
+            catch (const std::system_error&)
+            {
+                // No thread to be had (the system's or the user's limit on
+                // threads): decoded here, as a small picture is.
+            }
+        }
+
+        pictures[(size_t) id] = keep (id, scale, decode (data));
     }
 
-    // The cache is filled here, on the calling thread, as for get().
     for (auto& [id, picture] : decoding)
-    {
-        pictures[(size_t) id] = picture.get();
-        juce::ImageCache::addImageToCache (pictures[(size_t) id], keyOf (table[id][column (scale)]));
-    }
+        pictures[(size_t) id] = keep (id, scale, picture.get());
 
     return pictures;
+}
+
+void Pictures::releaseUnused()
+{
+    const std::lock_guard<std::mutex> lock (storeLock);
+
+    for (auto& row : store)
+        for (auto& picture : row)
+            if (picture.isValid() && picture.getReferenceCount() <= 1)
+                picture = {};
 }
 
 bool Pictures::framesAcross (Id id, int scale) noexcept

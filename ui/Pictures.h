@@ -10,10 +10,13 @@
     each direction, for larger windows and denser screens. The set at scale 1
     is the one of 370 x 476 pixels that the panel has always shown.
 
-    A picture is decoded only when asked for, through the framework's image
-    cache, so a window that never needs a scale never decodes its pictures
-    and a second window at the same scale decodes nothing. Message thread
-    only, as the image cache's users are.
+    A picture is decoded only when asked for and then kept in a store of
+    this module's own, so a window that never needs a scale never decodes
+    its pictures and a second window at the same scale decodes nothing. The
+    store keeps them until releaseUnused(): an editor that closes calls it,
+    so that the decoded pictures (tens of megabytes at scale 3) go with the
+    last window that shows them. The store runs no timer and posts no
+    message, so nothing of it needs a message loop. Any thread.
 */
 namespace Pictures
 {
@@ -42,11 +45,16 @@ namespace Pictures
         the nearest one); an invalid image if it cannot be decoded. */
     juce::Image get (Id id, int scale);
 
-    /** Every picture at a scale, as get() gives them. Those not in the image
-        cache yet are decoded side by side, the large ones each on a thread
-        of its own, so that a window opening at a larger zoom waits for the
-        largest of them rather than for all in turn. */
+    /** Every picture at a scale, as get() gives them. Those not in the store
+        yet are decoded side by side, the large ones each on a thread of its
+        own, so that a window opening at a larger zoom waits for the largest
+        of them rather than for all in turn. Where the system cannot start a
+        thread, a picture is decoded on the calling thread instead. */
     std::array<juce::Image, numIds> getAll (int scale);
+
+    /** Drops the pictures nothing but the store holds any more; those an
+        open window still draws from stay. */
+    void releaseUnused();
 
     /** True where a strip holds its frames side by side rather than stacked:
         the knobs' strips above scale 1. */

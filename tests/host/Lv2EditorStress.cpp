@@ -7,7 +7,10 @@
     the switches flip), while the main thread opens the editor in a window
     of its own, lets it handle its events, tells it of the ports' values and
     closes it again, over and over, for SECONDS (default 10; the environment
-    variable TESSAMUNE_STRESS_SECONDS overrides it).
+    variable TESSAMUNE_STRESS_SECONDS overrides it). Every other time a
+    second editor is open beside the first, and a state is restored on the
+    UI thread (as hosts load presets, holding their processing meanwhile)
+    while the editors are open and after they close.
 
     Nothing the editor registers may be reachable from the audio thread once
     it is closed: built with AddressSanitizer or ThreadSanitizer, a use
@@ -23,6 +26,7 @@
 #include <lv2/core/lv2.h>
 #include <lv2/instance-access/instance-access.h>
 #include <lv2/options/options.h>
+#include <lv2/state/state.h>
 #include <lv2/ui/ui.h>
 #include <lv2/urid/urid.h>
 
@@ -84,6 +88,36 @@ namespace
         // have one there; the plug-in treats these two as control outputs.
         alignas (8) uint8_t unused[2][256] {};
         float controls[numPorts] {};
+    };
+
+    // A saved state: one property, as the plug-in stores it.
+    struct State
+    {
+        uint32_t key = 0, type = 0;
+        std::vector<char> value;
+
+        static LV2_State_Status store (LV2_State_Handle handle, uint32_t key, const void* value, size_t size,
+                                       uint32_t type, uint32_t)
+        {
+            auto& self = *static_cast<State*> (handle);
+            self.key = key;
+            self.type = type;
+            self.value.assign (static_cast<const char*> (value), static_cast<const char*> (value) + size);
+            return LV2_STATE_SUCCESS;
+        }
+
+        static const void* retrieve (LV2_State_Handle handle, uint32_t key, size_t* size, uint32_t* type, uint32_t* flags)
+        {
+            const auto& self = *static_cast<const State*> (handle);
+
+            if (key != self.key || self.value.empty())
+                return nullptr;
+
+            *size = self.value.size();
+            *type = self.type;
+            *flags = LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE;
+            return self.value.data();
+        }
     };
 
     void writeLine (const char* text)
@@ -175,12 +209,46 @@ int main (int argc, char** argv)
         plugin->connect_port (handle, p, buffer);
     }
 
+    // A state to restore while the editors come and go.
+    const auto* stateInterface = static_cast<const LV2_State_Interface*> (plugin->extension_data (LV2_STATE__interface));
+    State saved;
+
+    if (stateInterface == nullptr || stateInterface->save (handle, State::store, &saved, 0, features) != LV2_STATE_SUCCESS)
+    {
+        writeLine ("the plug-in saved no state");
+        return 1;
+    }
+
     plugin->activate (handle);
 
     // The audio thread: automation on every port of the parameters, and a
-    // signal to process.
+    // signal to process. While the UI thread holds it (as a host holds its
+    // processing to load a preset), it neither runs the plug-in nor writes
+    // its ports.
     std::atomic<bool> stop { false };
+    std::atomic<bool> holdRequested { false }, held { false };
     std::atomic<uint32_t> runs { 0 };
+    int failures = 0;
+
+    const auto restore = [&]
+    {
+        // (The hold before is over first, so that it is not taken for this one.)
+        while (held.load())
+            std::this_thread::yield();
+
+        holdRequested = true;
+
+        while (! held.load())
+            std::this_thread::yield();
+
+        if (stateInterface->restore (handle, State::retrieve, &saved, 0, features) != LV2_STATE_SUCCESS)
+        {
+            writeLine ("the plug-in did not restore its state");
+            ++failures;
+        }
+
+        holdRequested = false;
+    };
 
     // What the host shows of each port, as its UI thread reads it.
     static std::atomic<float> shown[numPorts];
@@ -189,6 +257,16 @@ int main (int argc, char** argv)
     {
         for (uint32_t block = 0; ! stop.load(); ++block)
         {
+            if (holdRequested.load())
+            {
+                held = true;
+
+                while (holdRequested.load())
+                    std::this_thread::yield();
+
+                held = false;
+            }
+
             for (uint32_t i = 0; i < blockSize; ++i)
                 ports.audio[inL][i] = ports.audio[inR][i] = 0.25f * (float) std::sin (0.05 * (double) (block * blockSize + i));
 
@@ -223,40 +301,66 @@ int main (int argc, char** argv)
     const LV2_Feature* const uiFeatures[] { &mapFeature, &access, &parentFeature, &idleFeature, nullptr };
 
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double> (seconds);
-    int cycles = 0, failures = 0;
+    int cycles = 0;
+
+    const auto* idle = static_cast<const LV2UI_Idle_Interface*> (ui->extension_data (LV2_UI__idleInterface));
 
     while (std::chrono::steady_clock::now() < end)
     {
-        LV2UI_Widget widget = nullptr;
-        auto* editor = ui->instantiate (ui, "", "", write, nullptr, &widget, uiFeatures);
+        const bool twoEditors = cycles % 2 == 1;
+        std::vector<LV2UI_Handle> editors;
 
-        if (editor == nullptr || widget == nullptr)
+        for (int e = 0; e < (twoEditors ? 2 : 1); ++e)
+        {
+            LV2UI_Widget widget = nullptr;
+            auto* editor = ui->instantiate (ui, "", "", write, nullptr, &widget, uiFeatures);
+
+            if (editor == nullptr || widget == nullptr)
+                break;
+
+            editors.push_back (editor);
+        }
+
+        if (editors.size() != (twoEditors ? 2u : 1u))
         {
             ++failures;
+
+            for (auto* editor : editors)
+                ui->cleanup (editor);
+
             break;
         }
 
-        const auto* idle = static_cast<const LV2UI_Idle_Interface*> (ui->extension_data (LV2_UI__idleInterface));
-
-        // A few rounds of what the host's UI thread does while the window
-        // is open: events, idle, and the ports' values as it reads them.
+        // A few rounds of what the host's UI thread does while the windows
+        // are open: events, idle, and the ports' values as it reads them.
         for (int round = 0; round < 3; ++round)
         {
             XSync (display, False);
 
-            if (idle != nullptr)
-                idle->idle (editor);
+            if (twoEditors && round == 1)
+                restore();
 
-            for (uint32_t p = chorusOn; p < numPorts; ++p)
+            for (auto* editor : editors)
             {
-                const float value = shown[p].load();
-                ui->port_event (editor, p, sizeof (float), 0, &value);
+                if (idle != nullptr)
+                    idle->idle (editor);
+
+                for (uint32_t p = chorusOn; p < numPorts; ++p)
+                {
+                    const float value = shown[p].load();
+                    ui->port_event (editor, p, sizeof (float), 0, &value);
+                }
             }
 
             std::this_thread::sleep_for (std::chrono::milliseconds (1));
         }
 
-        ui->cleanup (editor);
+        for (auto* editor : editors)
+            ui->cleanup (editor);
+
+        if (twoEditors)
+            restore();
+
         ++cycles;
     }
 

@@ -1,8 +1,11 @@
 // The LV2 editor, opened by the suite's own host in an X window on the
 // test display: a knob turned with the mouse is written to its control port
 // through the host's write function, a port value the host reports moves
-// the editor's controls without being written back, and the window's size
-// goes both ways between the editor and the host.
+// the editor's controls without being written back, as does a state the
+// plug-in restores, and the window's size goes both ways between the editor
+// and the host within the sizes the panel can show. Several editors on one
+// plug-in each work on their own, one works without instance access, and a
+// closed one leaves no memory behind and no messages piling up.
 
 #include "Hosting.h"
 #include "Lv2TestHost.h"
@@ -16,7 +19,16 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <thread>
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <malloc.h>
+#include <pthread.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // Last: Xlib defines macros (None, Bool, Status...) that other headers use as names.
 #include <X11/Xlib.h>
@@ -100,8 +112,9 @@ namespace
     class Editor
     {
     public:
-        // hostScale: the host's ui:scaleFactor option, if it gives one.
-        Editor (Plugin& plugin, Recorder& recorder, float hostScale = 0.0f)
+        // hostScale: the host's ui:scaleFactor option, if it gives one;
+        // instanceAccess: whether the host gives the plug-in's instance.
+        Editor (Plugin& plugin, Recorder& recorder, float hostScale = 0.0f, bool instanceAccess = true)
         {
             display = XOpenDisplay (nullptr);
 
@@ -126,11 +139,13 @@ namespace
             touchFeature = { &recorder, Recorder::touch };
             resizeFeature = { &recorder, Recorder::resize };
             featureList = { { LV2_URID__map, const_cast<LV2_URID_Map*> (plugin.uridMap().feature()) },
-                            { LV2_INSTANCE_ACCESS_URI, plugin.getHandle() },
                             { LV2_UI__parent, reinterpret_cast<void*> (parent) },
                             { LV2_UI__idleInterface, nullptr },
                             { LV2_UI__touch, &touchFeature },
                             { LV2_UI__resize, &resizeFeature } };
+
+            if (instanceAccess)
+                featureList.push_back ({ LV2_INSTANCE_ACCESS_URI, plugin.getHandle() });
 
             if (hostScale > 0.0f)
             {
@@ -160,8 +175,7 @@ namespace
 
         ~Editor()
         {
-            if (handle != nullptr)
-                descriptor->cleanup (handle);
+            close();
 
             if (display != nullptr)
             {
@@ -172,6 +186,22 @@ namespace
 
         bool hasDisplay() const { return display != nullptr; }
         bool isOpen() const { return handle != nullptr && idle != nullptr; }
+
+        // The host closes the editor (its window stays).
+        void close()
+        {
+            if (handle != nullptr)
+                descriptor->cleanup (handle);
+
+            handle = nullptr;
+        }
+
+        const LV2_Options_Interface* optionsInterface() const
+        {
+            return static_cast<const LV2_Options_Interface*> (descriptor->extension_data (LV2_OPTIONS__interface));
+        }
+
+        LV2UI_Handle getHandle() const { return handle; }
 
         // What a host does between user actions: lets the editor handle its
         // events for a while.
@@ -207,6 +237,14 @@ namespace
                 XResizeWindow (display, reinterpret_cast<Window> (widget), (unsigned) width, (unsigned) height);
                 XFlush (display);
             };
+        }
+
+        // The window system sizes the editor's window, as a host does that
+        // sizes it with its own.
+        void resizeWindow (int width, int height)
+        {
+            XResizeWindow (display, reinterpret_cast<Window> (widget), (unsigned) width, (unsigned) height);
+            XSync (display, False);
         }
 
         // A host that passes the interface's own handle, which is null.
@@ -314,6 +352,40 @@ namespace
             if (p.index >= (int) numFrameworkPorts && p.defaultValue.has_value())
                 editor.portEvent ((uint32_t) p.index, (float) plugin.savedValue (p.symbol));
     }
+
+    // A state of the plug-in's with other settings, and a zoom kept for its
+    // editor where one is given, as a host loads a preset or a project.
+    SavedState stateWith (Plugin& plugin, const std::vector<std::pair<juce::String, double>>& values, double zoom = 0.0)
+    {
+        auto state = plugin.save();
+        auto& urids = plugin.uridMap();
+        const auto xml = juce::parseXML (stateTextIn (state, urids));
+
+        if (xml == nullptr)
+        {
+            ADD_FAILURE() << "the plug-in saved no state";
+            return state;
+        }
+
+        for (auto* parameter : xml->getChildWithTagNameIterator ("PARAM"))
+            for (const auto& [id, value] : values)
+                if (parameter->getStringAttribute ("id") == id)
+                    parameter->setAttribute ("value", value);
+
+        if (zoom > 0.0)
+            xml->createNewChildElement ("EDITOR")->setAttribute ("zoom", juce::String (zoom * 100.0));
+
+        juce::MemoryBlock block;
+        juce::AudioProcessor::copyXmlToBinary (*xml, block);
+        const auto text = block.toBase64Encoding();
+        auto& property = state.properties[urids.map ((juce::String (TESSAMUNE_LV2_URI) + ":StateString").toRawUTF8())];
+        property.value.assign (text.toRawUTF8(), text.toRawUTF8() + text.getNumBytesAsUTF8() + 1);
+        return state;
+    }
+
+    const std::vector<std::pair<juce::String, double>> presetValues {
+        { "chorus_on", 0.0 }, { "chorus_depth", 7.0 }, { "chorus_speed", 3.0 }, { "chorus_mix", 2.0 }, { "stereo_proc", 0.0 }
+    };
 }
 
 // Each test starts with the plug-in running and its editor open.
@@ -362,7 +434,6 @@ TEST_F (Lv2Editor, KnobTurnedInTheEditorIsWrittenToItsPort)
 
     const auto written = recorder.writes.back().second;
     EXPECT_GT (written, 0.0f);
-    EXPECT_DOUBLE_EQ (plugin.savedValue ("chorus_depth"), written);
 
     // The drag was one gesture, reported through the host's touch feature.
     ASSERT_GE (recorder.touches.size(), 2u);
@@ -405,14 +476,18 @@ TEST_F (Lv2Editor, PortValuesFromTheHostMoveTheControlsWithoutEcho)
     EXPECT_DOUBLE_EQ (plugin.savedValue ("chorus_mix"), 6.0);
     EXPECT_TRUE (recorder.writes.empty());
 
-    // While the host has the plug-in switched off, nothing runs: the
-    // editor applies what the host reports itself.
+    // While the host has the plug-in switched off, nothing runs: what the
+    // host reports moves the editor and is not written back either.
     plugin.deactivate();
     plugin.setControl ("chorus_depth", 3.0f);
     editor->portEvent ((uint32_t) portIndex ("chorus_depth"), 3.0f);
     editor->pump();
-    EXPECT_DOUBLE_EQ (plugin.savedValue ("chorus_depth"), 3.0);
     EXPECT_TRUE (recorder.writes.empty());
+
+    // The knob turns on from there.
+    editor->drag (91 + 38, 71 + 36, 0, -30);
+    ASSERT_FALSE (recorder.writes.empty());
+    EXPECT_GT (recorder.writes.front().second, 3.0f);
     plugin.activate();
 }
 
@@ -493,3 +568,407 @@ TEST (Lv2EditorScale, OpensAtTheHostsScale)
     EXPECT_EQ (recorder.sizes.back(), std::make_pair (555, 714));
     EXPECT_EQ (editor.widgetSize(), std::make_pair (555, 714));
 }
+
+// A preset or a project loaded into the plug-in on the host's UI thread
+// (as Ardour and jalv load them) while the editor is open: the editor shows
+// it, and writes none of it back to the host as if the user had moved it.
+TEST_F (Lv2Editor, AStateRestoredWhileOpenIsShownNotWrittenBack)
+{
+    editor->pump();
+    reportAllPorts (*editor, plugin);
+    editor->pump();
+
+    ASSERT_EQ (plugin.restore (stateWith (plugin, presetValues)), LV2_STATE_SUCCESS);
+    ASSERT_DOUBLE_EQ (plugin.savedValue ("chorus_depth"), 7.0);
+    editor->pump (300);
+    plugin.run (256);
+    editor->pump();
+
+    EXPECT_TRUE (recorder.writes.empty()) << recorder.writes.size() << " values written back";
+    EXPECT_TRUE (recorder.touches.empty());
+
+    // The depth knob shows the restored 7 and turns on from there.
+    editor->drag (91 + 38, 71 + 36, 0, -30);
+    ASSERT_FALSE (recorder.writes.empty());
+    EXPECT_GT (recorder.writes.front().second, 7.0f);
+}
+
+// The editor gone, a state restored on the same thread afterwards reaches
+// neither the host nor the editor: one the host closed, and one whose
+// opening failed part of the way (the host's ui:resize, called as it
+// opens, running out of memory).
+TEST_F (Lv2Editor, AStateRestoredAfterTheEditorIsGoneReachesNothing)
+{
+    editor->pump();
+    reportAllPorts (*editor, plugin);
+    editor->pump();
+    editor->close();
+
+    ASSERT_EQ (plugin.restore (stateWith (plugin, presetValues)), LV2_STATE_SUCCESS);
+    plugin.run (256);
+    EXPECT_DOUBLE_EQ (plugin.savedValue ("chorus_mix"), 2.0);
+
+    Recorder failing;
+    failing.answerResize = [] { throw std::bad_alloc(); };
+    Editor failed (plugin, failing);
+    EXPECT_FALSE (failed.isOpen());
+
+    ASSERT_EQ (plugin.restore (stateWith (plugin, { { "chorus_depth", 4.0 }, { "chorus_on", 1.0 } })), LV2_STATE_SUCCESS);
+    plugin.run (256);
+    EXPECT_DOUBLE_EQ (plugin.savedValue ("chorus_depth"), 4.0);
+
+    for (const auto* r : { &recorder, &failing })
+    {
+        EXPECT_TRUE (r->writes.empty());
+        EXPECT_TRUE (r->touches.empty());
+    }
+}
+
+// Sizes beyond what the panel can show (100% to 300% of 370 x 476), from
+// the host's ui:resize call or its window, are limited to the nearest it
+// can, and the editor goes on drawing at the next size.
+TEST_F (Lv2Editor, SizesBeyondThePanelsAreLimited)
+{
+    editor->pump (300);
+
+    const auto withinPanelSizes = [this]
+    {
+        const auto [width, height] = editor->widgetSize();
+        return width >= 370 && width <= 1110 && height >= 476 && height <= 1428;
+    };
+
+    struct Case { int width, height; };
+
+    for (const auto [width, height] : { Case { 32768, 32768 }, Case { 100000, 600 }, Case { 2, 3 }, Case { 40000, 1 } })
+    {
+        SCOPED_TRACE (testing::Message() << width << " x " << height);
+        editor->resizeFromHost (width, height);
+        editor->pump();
+        EXPECT_TRUE (withinPanelSizes());
+
+        ASSERT_TRUE (editor->resizeFromHost (555, 714));
+        editor->pump();
+        EXPECT_EQ (editor->widgetSize(), std::make_pair (555, 714));
+    }
+
+    EXPECT_FALSE (editor->resizeFromHost (0, 476));
+    EXPECT_FALSE (editor->resizeFromHost (370, -1));
+
+    for (const auto [width, height] : { Case { 32767, 32767 }, Case { 1, 1 } })
+    {
+        SCOPED_TRACE (testing::Message() << "window " << width << " x " << height);
+        editor->resizeWindow (width, height);
+        editor->pump();
+        EXPECT_TRUE (withinPanelSizes());
+
+        editor->resizeWindow (555, 714);
+        editor->pump();
+        EXPECT_EQ (editor->widgetSize(), std::make_pair (555, 714));
+    }
+}
+
+// The UI's options interface answers what it knows and calls the rest
+// unknown: it has no option to give, and takes the host's scale only.
+TEST_F (Lv2Editor, OptionsItDoesNotKnowAreUnknown)
+{
+    const auto* options = editor->optionsInterface();
+    ASSERT_NE (options, nullptr);
+
+    auto& urids = plugin.uridMap();
+    const auto scaleKey = urids.map (LV2_UI__scaleFactor);
+    const auto otherKey = urids.map ("urn:tessamune:test#notAnOption");
+    const auto atomFloat = urids.map (LV2_ATOM__Float), atomInt = urids.map (LV2_ATOM__Int);
+    float scale = 1.0f, tooLarge = 100.0f;
+    int32_t asInt = 1;
+
+    // Asked for, nothing is written and each is unknown.
+    LV2_Options_Option asked[] { { LV2_OPTIONS_INSTANCE, 0, scaleKey, 0, 0, nullptr },
+                                 { LV2_OPTIONS_INSTANCE, 0, otherKey, 0, 0, nullptr },
+                                 { LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr } };
+    EXPECT_EQ (options->get (editor->getHandle(), asked), (uint32_t) LV2_OPTIONS_ERR_UNKNOWN);
+
+    for (const auto& o : { asked[0], asked[1] })
+    {
+        EXPECT_EQ (o.size, 0u);
+        EXPECT_EQ (o.type, 0u);
+        EXPECT_EQ (o.value, nullptr);
+    }
+
+    struct Case { const char* what; LV2_Options_Option option; uint32_t status; };
+    const Case cases[] {
+        { "scale",            { LV2_OPTIONS_INSTANCE, 0, scaleKey, sizeof (float), atomFloat, &scale }, LV2_OPTIONS_SUCCESS },
+        { "unknown option",   { LV2_OPTIONS_INSTANCE, 0, otherKey, sizeof (float), atomFloat, &scale }, LV2_OPTIONS_ERR_UNKNOWN },
+        { "scale as an int",  { LV2_OPTIONS_INSTANCE, 0, scaleKey, sizeof (int32_t), atomInt, &asInt }, LV2_OPTIONS_ERR_BAD_VALUE },
+        { "scale far beyond", { LV2_OPTIONS_INSTANCE, 0, scaleKey, sizeof (float), atomFloat, &tooLarge }, LV2_OPTIONS_ERR_BAD_VALUE },
+    };
+
+    for (const auto& c : cases)
+    {
+        const LV2_Options_Option given[] { c.option, { LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr } };
+        EXPECT_EQ (options->set (editor->getHandle(), given), c.status) << c.what;
+    }
+}
+
+// Two editors on one plug-in (LV2 lets a host open several UIs on one):
+// each draws its own, works on its own, and either may close first.
+TEST (Lv2EditorTwice, EachEditorOwnsWhatItDraws)
+{
+    Plugin plugin;
+    ASSERT_TRUE (plugin.isReady());
+    plugin.connectAll();
+    plugin.activate();
+    plugin.run (256);
+    forgetRememberedZoom();
+
+    Recorder firstRecorder, secondRecorder;
+    auto first = std::make_unique<Editor> (plugin, firstRecorder);
+
+    if (! first->hasDisplay())
+        GTEST_SKIP() << "needs an X display";
+
+    Editor second (plugin, secondRecorder);
+    ASSERT_TRUE (first->isOpen());
+    ASSERT_TRUE (second.isOpen());
+    first->pump (200);
+    second.pump (200);
+
+    // A knob turned in the second is written through the second's host
+    // connection only.
+    second.drag (91 + 38, 71 + 36, 0, -60);
+    ASSERT_FALSE (secondRecorder.writes.empty());
+    EXPECT_TRUE (firstRecorder.writes.empty());
+    EXPECT_EQ (secondRecorder.writes.front().first, (uint32_t) portIndex ("chorus_depth"));
+
+    // The first closes; the second goes on, used and sized by the host.
+    first.reset();
+    secondRecorder.writes.clear();
+    second.drag (91 + 38, 71 + 36, 0, -30);
+    ASSERT_FALSE (secondRecorder.writes.empty());
+    EXPECT_EQ (secondRecorder.writes.back().first, (uint32_t) portIndex ("chorus_depth"));
+
+    ASSERT_TRUE (second.resizeFromHost (740, 952));
+    second.pump();
+    EXPECT_EQ (second.widgetSize(), std::make_pair (740, 952));
+}
+
+// A host that gives no instance access (an LV2 UI may not count on it)
+// still gets a working editor.
+TEST (Lv2EditorWithoutInstanceAccess, OpensAndWritesTheUsersChanges)
+{
+    Plugin plugin;
+    ASSERT_TRUE (plugin.isReady());
+    plugin.connectAll();
+    plugin.activate();
+    forgetRememberedZoom();
+
+    Recorder recorder;
+    Editor editor (plugin, recorder, 0.0f, false);
+
+    if (! editor.hasDisplay())
+        GTEST_SKIP() << "needs an X display";
+
+    ASSERT_TRUE (editor.isOpen());
+    editor.pump (200);
+    reportAllPorts (editor, plugin);
+    editor.portEvent ((uint32_t) portIndex ("chorus_depth"), 4.0f);
+    editor.pump();
+    EXPECT_TRUE (recorder.writes.empty());
+
+    editor.drag (91 + 38, 71 + 36, 0, -30);
+    ASSERT_FALSE (recorder.writes.empty());
+    EXPECT_GT (recorder.writes.front().second, 4.0f);
+}
+
+namespace
+{
+#if TESSAMUNE_ALLOCATOR_STATISTICS
+    // What the allocator has handed out, in all its arenas (the large
+    // pictures are decoded on threads of their own).
+    int64_t allocatedBytes()
+    {
+        const auto info = mallinfo2();
+        return (int64_t) (info.uordblks + info.hblkhd);
+    }
+#endif
+
+    // The process's sockets, by descriptor.
+    std::set<int> openSockets()
+    {
+        std::set<int> sockets;
+
+        if (auto* fds = opendir ("/proc/self/fd"))
+        {
+            while (auto* entry = readdir (fds))
+            {
+                struct stat info {};
+                const auto fd = std::atoi (entry->d_name);
+
+                if (entry->d_name[0] != '.' && fd != dirfd (fds) && fstat (fd, &info) == 0 && S_ISSOCK (info.st_mode))
+                    sockets.insert (fd);
+            }
+
+            closedir (fds);
+        }
+
+        return sockets;
+    }
+
+    // Bytes waiting to be read on some sockets.
+    int waitingBytes (const std::set<int>& sockets)
+    {
+        int total = 0;
+
+        for (const auto fd : sockets)
+        {
+            int waiting = 0;
+
+            if (ioctl (fd, FIONREAD, &waiting) == 0)
+                total += waiting;
+        }
+
+        return total;
+    }
+}
+
+#if TESSAMUNE_ALLOCATOR_STATISTICS
+// The editor at 300% decodes tens of megabytes of pictures; closing it
+// gives them back at once (nothing dispatches the framework's messages
+// once it is closed, so nothing may wait for them).
+TEST (Lv2EditorClosed, GivesBackItsPictures)
+{
+    Plugin plugin;
+    ASSERT_TRUE (plugin.isReady());
+    plugin.connectAll();
+    plugin.activate();
+    forgetRememberedZoom();
+    Recorder recorder;
+
+    {
+        // The framework's own first use (fonts, the display) before counting.
+        Editor first (plugin, recorder);
+
+        if (! first.hasDisplay())
+            GTEST_SKIP() << "needs an X display";
+
+        first.pump (200);
+    }
+
+    const auto before = allocatedBytes();
+    constexpr int64_t megabyte = 1 << 20;
+
+    {
+        Editor editor (plugin, recorder);
+        ASSERT_TRUE (editor.isOpen());
+        ASSERT_TRUE (editor.resizeFromHost (1110, 1428));
+        editor.pump (300);
+        ASSERT_GT (allocatedBytes(), before + 30 * megabyte) << "the pictures at 300% were not decoded";
+    }
+
+    EXPECT_LT (allocatedBytes(), before + 8 * megabyte);
+}
+#endif
+
+// No editor open, nobody dispatches the framework's messages in the
+// plug-in: nothing in it may go on posting them. (The framework signals
+// each message it queues with a byte on a socket pair of its own, which
+// the plug-in makes when its first instance starts.)
+TEST (Lv2EditorClosed, LeavesNoMessagesPiling)
+{
+    const auto earlier = openSockets();
+    Plugin plugin;
+    ASSERT_TRUE (plugin.isReady());
+
+    std::set<int> plugins;
+
+    for (const auto fd : openSockets())
+        if (earlier.count (fd) == 0)
+            plugins.insert (fd);
+
+    ASSERT_FALSE (plugins.empty()) << "the plug-in's message queue was not found";
+
+    plugin.connectAll();
+    plugin.activate();
+    plugin.run (256);
+    forgetRememberedZoom();
+
+    {
+        Recorder recorder;
+        Editor editor (plugin, recorder);
+
+        if (! editor.hasDisplay())
+            GTEST_SKIP() << "needs an X display";
+
+        ASSERT_TRUE (editor.isOpen());
+        editor.pump (300);
+        reportAllPorts (editor, plugin);
+        editor.pump (300);
+    }
+
+    // (A message the framework posted as the editor closed is posted once
+    // more after 300 ms, when nobody has taken it.)
+    std::this_thread::sleep_for (std::chrono::milliseconds (600));
+    const auto afterClosing = waitingBytes (plugins);
+
+    for (int i = 0; i < 10; ++i)
+    {
+        plugin.run (256);
+        std::this_thread::sleep_for (std::chrono::milliseconds (150));
+    }
+
+    EXPECT_EQ (waitingBytes (plugins), afterClosing);
+}
+
+#if TESSAMUNE_REFUSE_THREADS
+// The system refusing threads, as at a limit on processes or memory: while
+// a test asks for it, a thread the calling thread would start (the plug-in's
+// too, which finds this definition first) is refused as the system refuses
+// it. The suite exports this definition to the modules it loads.
+namespace
+{
+    thread_local bool refuseThreads = false;
+    std::atomic<int> threadsRefused { 0 };
+}
+
+extern "C" int pthread_create (pthread_t* thread, const pthread_attr_t* attributes,
+                               void* (*start) (void*), void* argument) noexcept
+{
+    using Create = int (*) (pthread_t*, const pthread_attr_t*, void* (*) (void*), void*);
+    static const auto create = reinterpret_cast<Create> (dlsym (RTLD_NEXT, "pthread_create"));
+
+    if (refuseThreads)
+    {
+        threadsRefused.fetch_add (1);
+        return EAGAIN;
+    }
+
+    return create (thread, attributes, start, argument);
+}
+
+// The editor decodes its large pictures on threads of their own; where no
+// thread can start, it decodes them itself and opens all the same.
+TEST (Lv2EditorWithoutThreads, OpensWhenNoThreadCanStart)
+{
+    Plugin plugin;
+    ASSERT_TRUE (plugin.isReady());
+    plugin.connectAll();
+    plugin.activate();
+    forgetRememberedZoom();
+
+    // A zoom of 150% kept with the instance: it opens with the pictures at
+    // scale 2, several of them large.
+    ASSERT_EQ (plugin.restore (stateWith (plugin, {}, 1.5)), LV2_STATE_SUCCESS);
+
+    Recorder recorder;
+    refuseThreads = true;
+    Editor editor (plugin, recorder);
+    refuseThreads = false;
+
+    if (! editor.hasDisplay())
+        GTEST_SKIP() << "needs an X display";
+
+    EXPECT_GT (threadsRefused.load(), 0) << "the editor started no thread";
+    ASSERT_TRUE (editor.isOpen());
+    editor.pump (200);
+    EXPECT_EQ (editor.widgetSize(), std::make_pair (555, 714));
+}
+#endif
