@@ -46,7 +46,7 @@ VST3_SCANNER="${ARDOUR_VST3_SCANNER:-/usr/lib/ardour7/ardour-vst3-scanner}"
 ARDOUR_LIBDIR="${ARDOUR_LIBDIR:-/usr/lib/ardour7}"
 
 LV2="" VST3="" OUT="$ROOT/build-ardour-edges" ONLY="" TOGGLES=6 VST3_PRESETS=""
-usage () { sed -n '2,40p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+usage () { sed -n '2,39p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 while [ $# -gt 0 ]; do
 	case "$1" in
 		--lv2) LV2="$2"; shift 2 ;;
@@ -258,7 +258,7 @@ check_format () { # FORMAT BUNDLE
 	fi
 }
 
-echo "== Ardour $("$LUA_TOOL" -V 2>/dev/null | awk '{print $NF; exit}'): bypass while playing, and a change saved with no audio processed"
+echo "== Ardour $("$LUA_TOOL" -V 2>/dev/null | awk '{print $NF; exit}'): bypass while playing, presets (VST3), and a change saved with no audio processed"
 [ -n "$LV2" ] && { [ -z "$ONLY" ] || [ "$ONLY" = lv2 ]; } && check_format lv2 "$LV2"
 [ -n "$VST3" ] && { [ -z "$ONLY" ] || [ "$ONLY" = vst3 ]; } && check_format vst3 "$VST3"
 
