@@ -279,6 +279,9 @@ namespace
 
                 if (std::this_thread::get_id() == settingThread || setting.load())
                     ++rereadsWhileSetting;
+
+                if (std::this_thread::get_id() == settingThread)
+                    ++rereadsOnSettingThread;
             }
 
             return kResultOk;
@@ -299,7 +302,7 @@ namespace
         uint32 PLUGIN_API addRef() override   { return 1; }
         uint32 PLUGIN_API release() override  { return 1; }
 
-        std::atomic<int> rereads { 0 }, rereadsWhileSetting { 0 };
+        std::atomic<int> rereads { 0 }, rereadsWhileSetting { 0 }, rereadsOnSettingThread { 0 };
         std::atomic<bool> setting { false };
         std::thread::id settingThread = std::this_thread::get_id();
     };
@@ -527,16 +530,17 @@ TEST (Vst3Parameters, ALoadedStateIsReadBackAfterTheLoad)
     for (const auto& [title, value] : settings)
         ASSERT_NE (plugin->controller->getParamNormalized (plugin->idOf (title)), value) << title << " starts where the state has it";
 
-    handler.setting = true;
+    // A request within the load comes on the thread that loads (a request
+    // from the message thread may come while the load returns, which a
+    // host that holds a lock meanwhile answers once it lets go).
     state->seek (0, IBStream::kIBSeekSet, nullptr);
     EXPECT_EQ (plugin->component->setState (state), kResultOk);
     state->seek (0, IBStream::kIBSeekSet, nullptr);
     const auto taken = plugin->controller->setComponentState (state);
-    handler.setting = false;
     state->release();
 
     EXPECT_EQ (taken, kResultOk) << "the controller does not say it took the state, so a host does not read the values back";
-    EXPECT_EQ (handler.rereadsWhileSetting.load(), 0) << "the host is asked to read the values while it is still loading the state";
+    EXPECT_EQ (handler.rereadsOnSettingThread.load(), 0) << "the host is asked to read the values while it is still loading the state";
 
     for (const auto& [title, value] : settings)
         EXPECT_NEAR (plugin->controller->getParamNormalized (plugin->idOf (title)), value, 1.0e-6) << title << ", right after the load";
@@ -547,7 +551,7 @@ TEST (Vst3Parameters, ALoadedStateIsReadBackAfterTheLoad)
         std::this_thread::sleep_for (std::chrono::milliseconds (5));
 
     EXPECT_GE (handler.rereads.load(), 1) << "the host is never asked to read the loaded values";
-    EXPECT_EQ (handler.rereadsWhileSetting.load(), 0) << "the host is asked on the thread that loaded the state";
+    EXPECT_EQ (handler.rereadsOnSettingThread.load(), 0) << "the host is asked on the thread that loaded the state";
 
     for (const auto& [title, value] : settings)
         EXPECT_NEAR (plugin->controller->getParamNormalized (plugin->idOf (title)), value, 1.0e-6) << title << ", when the host reads it again";
