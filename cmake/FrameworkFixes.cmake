@@ -91,7 +91,8 @@ function(tessamune_copy_fixed_framework_files)
     # left where it is.
     set(client juce_audio_plugin_client)
     tessamune_framework_copy(${client}/utility/juce_LinuxMessageThread.h vst3-lazy-display)
-    tessamune_framework_copy(${client}/VST3/juce_VST3_Wrapper.cpp vst3-component-without-waiting vst3-parameter-value)
+    tessamune_framework_copy(${client}/VST3/juce_VST3_Wrapper.cpp vst3-component-without-waiting vst3-parameter-value
+        vst3-component-state-read-back)
     tessamune_framework_copy(${client}/utility/juce_IncludeModuleHeaders.h vst3-client-include-path)
     tessamune_framework_copy(${client}/juce_audio_plugin_client_VST3.cpp)
 

@@ -4,11 +4,13 @@
 --   ardour7-lua ardour-edges.lua bypass  key=value ...
 --   ardour7-lua ardour-edges.lua persist key=value ...
 --   ardour7-lua ardour-edges.lua reload  key=value ...
+--   ardour7-lua ardour-edges.lua preset  key=value ...
 --
 -- Keys: dir name rate buffer ptype(lv2|vst3) pid signal(stereo WAV, bypass)
 --       seconds (signal length) toggles (bypass switches) param value
 --       before (persist: the control's value first, then changed to value)
---       set=NAME=VALUE (repeatable: settings before the bypass run)
+--       set=NAME=VALUE (repeatable: settings before the bypass run, or the
+--       user preset's) factory user (preset labels) params (NAME:STATEID,...)
 --
 -- bypass:  a tone track plays the signal through the plug-in into a second
 --          track that records it, in real time; PluginInsert:enable() is
@@ -20,6 +22,8 @@
 --          session is saved at once.
 -- reload:  a new process opens that session and reads the control and the
 --          plug-in's own saved state.
+-- preset:  a user preset is saved, then it and a factory preset are loaded
+--          through Ardour's preset API (VST3: a .vstpreset file each).
 --
 -- Lines starting with "@@" are tab-separated records for the wrapper.
 
@@ -477,8 +481,47 @@ local function do_reload ()
 	emit ("played", A.param, fmt (ac:get_value ()))
 end
 
-local modes = { bypass = do_bypass, persist = do_persist, reload = do_reload }
-local ok, err = pcall (modes[MODE] or function () error ("mode must be bypass, persist or reload") end)
+-- Load presets through Ardour's preset API, as choosing one in the plug-in
+-- window does: a user preset saved from the SETS, then the factory preset
+-- A.factory, then the user preset.  After each: what Ardour's controls
+-- show at once and a moment later, and the plug-in's own state after it
+-- has played.
+local function do_preset ()
+	setup_engine ()
+	assert (create_session (A.dir, A.name, tonumber (A.rate)), "create_session failed")
+	local tr = new_track ("chorus", 2)
+	local proc, pi = insert_plugin (tr)
+	local p = pi:plugin (0)
+	local pid = proc:to_stateful ():id ():to_s ()
+	apply_sets (pi)
+	local saved = p:save_preset (A.user)
+	emit ("saved-user", A.user, tostring (saved.valid), saved.uri)
+
+	local names, ids = {}, {}
+	for name, id in (A.params or ""):gmatch ("([^,:]+):([^,]+)") do names[#names + 1] = name; ids[#ids + 1] = id end
+	local function show (which, when)
+		for _, name in ipairs (names) do emit ("shown", which, when, name, fmt (control (pi, name):get_value ())) end
+	end
+
+	for _, which in ipairs ({ "factory", "user" }) do
+		local label = which == "user" and A.user or A.factory
+		local ps = p:preset_by_label (label)
+		assert (ps and ps.valid, "Ardour does not list the preset '" .. label .. "'")
+		local t0 = ARDOUR.LuaAPI.monotonic_time ()
+		local ok = p:load_preset (ps)
+		emit ("loaded", which, label, tostring (ok), fmt ((ARDOUR.LuaAPI.monotonic_time () - t0) / 1000))
+		show (which, "at-once")
+		ARDOUR.LuaAPI.usleep (500000)
+		settle ()
+		show (which, "later")
+		Session:save_state (which, false, false, false, false, false)
+		local st, where = saved_state (A.dir .. "/" .. which .. ".ardour", pid)
+		for _, id in ipairs (ids) do emit ("played-state", which, id, st and st[id] and fmt (st[id]) or "absent") end
+	end
+end
+
+local modes = { bypass = do_bypass, persist = do_persist, reload = do_reload, preset = do_preset }
+local ok, err = pcall (modes[MODE] or function () error ("mode must be bypass, persist, reload or preset") end)
 if not ok then
 	emit ("FATAL", err)
 	print ("[ardour-edges] FATAL: " .. tostring (err))

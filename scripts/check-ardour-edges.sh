@@ -4,6 +4,7 @@
 #
 #   scripts/check-ardour-edges.sh --lv2 BUNDLE.lv2 --vst3 BUNDLE.vst3 [--out DIR]
 #                                 [--only lv2|vst3] [--toggles N]
+#                                 [--vst3-presets DIR]
 #
 # Needs: apt-get install ardour sox (Debian 12: Ardour 7.3).
 #   bypass:  a 0.5-amplitude 440 Hz sine plays through the plug-in (mix 5,
@@ -24,6 +25,14 @@
 #            into the port's memory only at the plug-in's next run, so with no
 #            run after the change the LV2's own saved state cannot hold it;
 #            the summary shows what it holds.
+#   presets: (VST3) a user preset is saved from Ardour, then the factory
+#            preset Mono Swirl and the user preset are loaded through
+#            Ardour's preset API, as choosing them in the plug-in window
+#            does.  PASS when every load returns, Ardour's controls show the
+#            preset's five values and the plug-in, after playing, saves them
+#            in its own state.  The factory presets are taken from DIR
+#            (default: vst3-presets in the bundle's build folder, else the
+#            installed ones).
 #
 # Prints PASS/FAIL per check and format; exit status 0 when all passed,
 # 1 otherwise.  Logs, recordings and sessions go to DIR (default
@@ -36,8 +45,8 @@ LUA_TOOL="${ARDOUR_LUA:-ardour7-lua}"
 VST3_SCANNER="${ARDOUR_VST3_SCANNER:-/usr/lib/ardour7/ardour-vst3-scanner}"
 ARDOUR_LIBDIR="${ARDOUR_LIBDIR:-/usr/lib/ardour7}"
 
-LV2="" VST3="" OUT="$ROOT/build-ardour-edges" ONLY="" TOGGLES=6
-usage () { sed -n '2,30p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+LV2="" VST3="" OUT="$ROOT/build-ardour-edges" ONLY="" TOGGLES=6 VST3_PRESETS=""
+usage () { sed -n '2,39p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 while [ $# -gt 0 ]; do
 	case "$1" in
 		--lv2) LV2="$2"; shift 2 ;;
@@ -45,6 +54,7 @@ while [ $# -gt 0 ]; do
 		--out) OUT="$2"; shift 2 ;;
 		--only) ONLY="$2"; shift 2 ;;
 		--toggles) TOGGLES="$2"; shift 2 ;;
+		--vst3-presets) VST3_PRESETS="$2"; shift 2 ;;
 		-h|--help) usage ;;
 		*) echo "unknown argument $1" >&2; usage ;;
 	esac
@@ -116,6 +126,56 @@ rec () { grep -h "^@@ $2"$'\t' "$1" 2>/dev/null | sed 's/^@@ //'; }  # LOG RECOR
 RESULTS=()  # "format|check|PASS/FAIL|detail"
 result () { RESULTS+=("$1|$2|$3|$4"); printf '%-4s %-5s %-8s %s\n' "$3" "$1" "$2" "$4"; }
 
+# The VST3's presets in Ardour (the environment set up by check_format).
+# Ardour's controls of the VST3 are normalised; the plug-in's state holds
+# the knobs from 0 to 10 and the switches as 0 or 1.
+PRESET_PARAMS="Chorus:chorus_on,Chorus Depth:chorus_depth,Chorus Speed:chorus_speed,Chorus Mix:chorus_mix,Processing Mode:stereo_proc"
+PRESET_FACTORY="Mono Swirl"
+PRESET_FACTORY_VALUES=(1 0.8 0.1 0.7 0)
+PRESET_USER_SETS=("Chorus=0" "Chorus Depth=0.3" "Chorus Speed=0.7" "Chorus Mix=0.4" "Processing Mode=1")
+PRESET_USER_VALUES=(0 0.3 0.7 0.4 1)
+PRESET_STATE_SCALES=(1 10 10 10 1)
+check_presets () { # DIR
+	local dir="$1" src="" c
+	for c in "$VST3_PRESETS" "$(dirname "$VST3")/../../../vst3-presets" "$HOME/.vst3/presets/Quorvellin/Tessamune" /usr/share/vst3/presets/Quorvellin/Tessamune; do
+		if [ -n "$c" ] && [ -f "$c/$PRESET_FACTORY.vstpreset" ]; then src="$c"; break; fi
+	done
+	[ -n "$src" ] || { result vst3 presets FAIL "no factory presets found (give --vst3-presets DIR)"; return; }
+	local pdir="$ENVDIR/home/.vst3/presets/Quorvellin/Tessamune"
+	mkdir -p "$pdir" && cp "$src"/*.vstpreset "$pdir/"
+	local setargs=() s log="$dir/presets.log"
+	for s in "${PRESET_USER_SETS[@]}"; do setargs+=("set=$s"); done
+	ardour vst3 preset "$log" "$dir/preset-session" dir="$dir/preset-session" name=edges \
+		factory="$PRESET_FACTORY" user="Edges User" params="$PRESET_PARAMS" "${setargs[@]}"
+	local rc=$? fatal; fatal="$(rec "$log" FATAL | cut -f2)"
+	if [ $rc = 124 ]; then result vst3 presets FAIL "Ardour froze (no end within 300 s); see $log"; return; fi
+	if [ -n "$fatal" ]; then result vst3 presets FAIL "$fatal; see $log"; return; fi
+	local good=1 detail="" which i name id shown state want
+	local -a names ids
+	IFS=',' read -r -a pairs <<< "$PRESET_PARAMS"
+	for i in "${!pairs[@]}"; do names[i]="${pairs[i]%%:*}"; ids[i]="${pairs[i]#*:}"; done
+	near () { awk -v x="$1" -v y="$2" 'BEGIN { exit !(x != "" && x != "absent" && x - y < 1e-4 && y - x < 1e-4) }'; }
+	for which in factory user; do
+		[ "$(rec "$log" loaded | awk -F'\t' -v w="$which" '$2 == w {print $4; exit}')" = true ] || { good=0; detail="$detail $which: not loaded;"; }
+		local bad=""
+		for i in "${!names[@]}"; do
+			name="${names[i]}"; id="${ids[i]}"
+			if [ $which = factory ]; then want="${PRESET_FACTORY_VALUES[i]}"; else want="${PRESET_USER_VALUES[i]}"; fi
+			shown="$(rec "$log" shown | awk -F'\t' -v w="$which" -v n="$name" '$2 == w && $3 == "later" && $4 == n {print $5; exit}')"
+			state="$(rec "$log" played-state | awk -F'\t' -v w="$which" -v n="$id" '$2 == w && $3 == n {print $4; exit}')"
+			near "$shown" "$want" || bad="$bad $name shown ${shown:-nothing} (wanted $want);"
+			near "$state" "$(awk -v v="$want" -v s="${PRESET_STATE_SCALES[i]}" 'BEGIN{printf "%g", v * s}')" || bad="$bad $id in the state ${state:-nothing};"
+		done
+		[ -z "$bad" ] || { good=0; detail="$detail $which:$bad"; }
+	done
+	local times; times="$(rec "$log" loaded | awk -F'\t' '{printf "%s%s %s ms", (NR > 1 ? ", " : ""), $2, $5}')"
+	if [ $good = 1 ]; then
+		result vst3 presets PASS "$PRESET_FACTORY and a user preset loaded ($times); Ardour shows and the plug-in plays their values"
+	else
+		result vst3 presets FAIL "loads: $times;$detail see $log"
+	fi
+}
+
 check_format () { # FORMAT BUNDLE
 	local fmt="$1" bundle="$2" dir log sets depth
 	setup_env "$fmt" "$bundle" || { result "$fmt" setup FAIL "no plug-in"; return; }
@@ -158,6 +218,8 @@ check_format () { # FORMAT BUNDLE
 		fi
 	fi
 
+	[ "$fmt" = vst3 ] && check_presets "$dir"
+
 	# ---- a change made while nothing is processed, saved, reopened
 	local before value scale want_state
 	before="${depth[0]#before=}"; value="${depth[1]#value=}"; scale="${depth[2]#scale=}"
@@ -196,7 +258,7 @@ check_format () { # FORMAT BUNDLE
 	fi
 }
 
-echo "== Ardour $("$LUA_TOOL" -V 2>/dev/null | awk '{print $NF; exit}'): bypass while playing, and a change saved with no audio processed"
+echo "== Ardour $("$LUA_TOOL" -V 2>/dev/null | awk '{print $NF; exit}'): bypass while playing, presets (VST3), and a change saved with no audio processed"
 [ -n "$LV2" ] && { [ -z "$ONLY" ] || [ "$ONLY" = lv2 ]; } && check_format lv2 "$LV2"
 [ -n "$VST3" ] && { [ -z "$ONLY" ] || [ "$ONLY" = vst3 ]; } && check_format vst3 "$VST3"
 

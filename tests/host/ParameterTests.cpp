@@ -279,6 +279,9 @@ namespace
 
                 if (std::this_thread::get_id() == settingThread || setting.load())
                     ++rereadsWhileSetting;
+
+                if (std::this_thread::get_id() == settingThread)
+                    ++rereadsOnSettingThread;
             }
 
             return kResultOk;
@@ -299,7 +302,7 @@ namespace
         uint32 PLUGIN_API addRef() override   { return 1; }
         uint32 PLUGIN_API release() override  { return 1; }
 
-        std::atomic<int> rereads { 0 }, rereadsWhileSetting { 0 };
+        std::atomic<int> rereads { 0 }, rereadsWhileSetting { 0 }, rereadsOnSettingThread { 0 };
         std::atomic<bool> setting { false };
         std::thread::id settingThread = std::this_thread::get_id();
     };
@@ -495,4 +498,61 @@ TEST (Vst3Parameters, ARampBetweenStepsIsReadBackOnce)
         EXPECT_LE (handler.rereads.load(), 5) << "the host reads every parameter back again and again";
         EXPECT_EQ (handler.rereadsWhileSetting.load(), 0) << "asked on the thread that sets values, or while it sets one";
     }
+}
+
+// A host that loads a saved state (a preset, a session) hands it to the
+// component and then to the edit controller, and may hold a lock meanwhile
+// that its restartComponent takes too (Ardour 7.3 does). The controller
+// takes the values and says so, so that the host may read them at once, and
+// asks the host to read them again only after the load, from the plug-in's
+// message thread.
+TEST (Vst3Parameters, ALoadedStateIsReadBackAfterTheLoad)
+{
+    RawVst3 module;
+    auto saved = module.make();
+    auto plugin = module.make();
+    ASSERT_NE (saved, nullptr);
+    ASSERT_NE (plugin, nullptr);
+
+    // The state a user saved: every setting away from its default.
+    const std::pair<const char*, double> settings[] { { "Chorus", 0.0 }, { "Chorus Depth", 0.3 }, { "Chorus Speed", 0.7 },
+                                                      { "Chorus Mix", 0.4 }, { "Processing Mode", 0.0 } };
+
+    for (const auto& [title, value] : settings)
+        saved->controller->setParamNormalized (saved->idOf (title), value);
+
+    auto* state = new MemoryStream();
+    ASSERT_EQ (saved->component->getState (state), kResultOk);
+
+    CountingHandler handler;
+    plugin->controller->setComponentHandler (&handler);
+
+    for (const auto& [title, value] : settings)
+        ASSERT_NE (plugin->controller->getParamNormalized (plugin->idOf (title)), value) << title << " starts where the state has it";
+
+    // A request within the load comes on the thread that loads (a request
+    // from the message thread may come while the load returns, which a
+    // host that holds a lock meanwhile answers once it lets go).
+    state->seek (0, IBStream::kIBSeekSet, nullptr);
+    EXPECT_EQ (plugin->component->setState (state), kResultOk);
+    state->seek (0, IBStream::kIBSeekSet, nullptr);
+    const auto taken = plugin->controller->setComponentState (state);
+    state->release();
+
+    EXPECT_EQ (taken, kResultOk) << "the controller does not say it took the state, so a host does not read the values back";
+    EXPECT_EQ (handler.rereadsOnSettingThread.load(), 0) << "the host is asked to read the values while it is still loading the state";
+
+    for (const auto& [title, value] : settings)
+        EXPECT_NEAR (plugin->controller->getParamNormalized (plugin->idOf (title)), value, 1.0e-6) << title << ", right after the load";
+
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds (2);
+
+    while (handler.rereads == 0 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for (std::chrono::milliseconds (5));
+
+    EXPECT_GE (handler.rereads.load(), 1) << "the host is never asked to read the loaded values";
+    EXPECT_EQ (handler.rereadsOnSettingThread.load(), 0) << "the host is asked on the thread that loaded the state";
+
+    for (const auto& [title, value] : settings)
+        EXPECT_NEAR (plugin->controller->getParamNormalized (plugin->idOf (title)), value, 1.0e-6) << title << ", when the host reads it again";
 }

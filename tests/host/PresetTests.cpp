@@ -12,7 +12,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cmath>
 #include <thread>
+
+namespace juce
+{
+    // The framework's message pump on Linux (juce_events).
+    bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages);
+}
 
 using Hosting::Format;
 
@@ -35,10 +43,37 @@ namespace
         return settings;
     }
 
-    /** Each parameter of the preset reads back its normalised value. */
+    /** Each parameter of the preset reads back its normalised value, once
+        the host has handled the plug-in's messages for a while (at most two
+        seconds): a VST3 asks its host to read the values again after the
+        load, from its message thread, not within the load. */
     void expectParameters (juce::AudioPluginInstance& instance, Format format, const FactoryPresets::Preset& preset)
     {
-        for (const auto& [id, value] : settingsOf (preset))
+        const auto settings = settingsOf (preset);
+        const auto shown = [&]
+        {
+            for (const auto& [id, value] : settings)
+            {
+                const auto index = Hosting::indexOf (instance, format, id);
+
+                if (index < 0 || std::abs (instance.getParameters()[index]->getValue() - value) > 1.0e-6f)
+                    return false;
+            }
+
+            return true;
+        };
+
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds (2);
+
+        while (! shown() && std::chrono::steady_clock::now() < end)
+        {
+            while (juce::dispatchNextMessageOnSystemQueue (true))
+                continue;
+
+            std::this_thread::sleep_for (std::chrono::milliseconds (2));
+        }
+
+        for (const auto& [id, value] : settings)
         {
             const auto index = Hosting::indexOf (instance, format, id);
             ASSERT_GE (index, 0) << id;
