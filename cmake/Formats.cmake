@@ -135,6 +135,9 @@ set(TESSAMUNE_FIXED_CONFIGURATION "{${TESSAMUNE_FIXED_INPUTS}, ${TESSAMUNE_FIXED
 target_compile_definitions(Tessamune_Standalone PRIVATE
     "JucePlugin_PreferredChannelConfigurations=${TESSAMUNE_FIXED_CONFIGURATION}")
 
+# The LV2 is built for Linux only: its description is written by a program
+# run at build time, and Windows hosts load VST3s.
+if(NOT WIN32)
 # --- LV2 ---------------------------------------------------------------------
 # The LV2 binary is the project's own entry points around the processor
 # (host/Lv2Plugin.cpp, host/Lv2Ui.cpp). Its description (manifest.ttl,
@@ -207,6 +210,8 @@ target_link_options(Tessamune_LV2 PRIVATE
     LINKER:--as-needed)
 set_property(TARGET Tessamune_LV2 APPEND PROPERTY LINK_DEPENDS "${PROJECT_SOURCE_DIR}/host/Lv2Exports.map")
 
+endif()
+
 # --- Installation ------------------------------------------------------------
 # cmake --install <build> [--prefix P]: the VST3 bundle into P/lib/vst3, the
 # LV2 bundle into P/lib/lv2, the application into P/bin. A bundle is replaced
@@ -221,7 +226,9 @@ function(tessamune_install_bundle component bundle_dir bundle_name destination)
 endfunction()
 
 tessamune_install_bundle(vst3 "${_tessamune_products}/VST3" "${TESSAMUNE_PRODUCT_NAME}.vst3" lib/vst3)
-tessamune_install_bundle(lv2 "${_tessamune_products}/LV2" "${TESSAMUNE_PRODUCT_NAME}.lv2" lib/lv2)
+if(NOT WIN32)
+    tessamune_install_bundle(lv2 "${_tessamune_products}/LV2" "${TESSAMUNE_PRODUCT_NAME}.lv2" lib/lv2)
+endif()
 install(TARGETS Tessamune_Standalone RUNTIME DESTINATION bin COMPONENT standalone)
 
 # --- Sanitizer builds --------------------------------------------------------
