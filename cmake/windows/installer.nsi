@@ -80,6 +80,7 @@ Section "Uninstall"
     SetShellVarContext all
 
     RMDir /r "$COMMONFILES64\VST3\${PRODUCT}.vst3"
+    RMDir "$COMMONFILES64\VST3"   ; only when no other plug-in is in it
     Delete "$INSTDIR\${PRODUCT}.exe"
     Delete "$INSTDIR\tessamune-render.exe"
     Delete "$INSTDIR\Uninstall.exe"
