@@ -72,9 +72,10 @@ winpath() { echo "Z:${1//\//\\}"; }
 
 only_system_dlls() {
     # Windows' own DLLs, as the binaries may import them.
-    local system=" advapi32 bcrypt comctl32 comdlg32 crypt32 dwmapi dxgi gdi32 imm32 kernel32 msvcrt ole32
-                   oleaut32 opengl32 rpcrt4 setupapi shell32 shlwapi user32 uxtheme version winhttp wininet
-                   winmm ws2_32 wsock32 "
+    local system
+    system=" $(echo advapi32 bcrypt comctl32 comdlg32 crypt32 dwmapi dxgi gdi32 imm32 kernel32 msvcrt ole32 \
+                    oleaut32 opengl32 rpcrt4 setupapi shell32 shlwapi user32 uxtheme version winhttp wininet \
+                    winmm ws2_32 wsock32) "
     local bad=0
     while IFS= read -r -d '' f; do
         for dll in $(x86_64-w64-mingw32-objdump -p "$f" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z'); do

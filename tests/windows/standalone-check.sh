@@ -14,7 +14,8 @@ for _ in $(seq 60); do
     sleep 0.5
     # The top-level window's title is the product's name; its size is the
     # panel's (370 x 476 at 100%) and the title bar's.
-    geometry=$(xwininfo -root -tree | sed -n 's/.*"Tessamune": ("tessamune.exe".*)  \([0-9]*x[0-9]*+[0-9]*+[0-9]*\) .*/\1/p' | head -1)
+    geometry=$(xwininfo -root -tree | sed -n 's/.*"Tessamune": ("tessamune.exe".*)  \([0-9]*x[0-9]*+[0-9]*+[0-9]*\) .*/\1/p' \
+               | awk -F x '$1 >= 370' | head -1)
     [[ -n "$geometry" ]] && break
 done
 
