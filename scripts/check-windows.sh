@@ -30,7 +30,7 @@ if [[ "${1:-}" != "--checks" ]]; then
 
     if [[ $(id -u) -eq 0 ]]; then sudo=(); else sudo=(sudo); fi
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
-        wine wine64 xvfb xauth sox python3-pefile > /dev/null
+        wine wine64 xvfb xauth x11-utils imagemagick sox python3-pefile > /dev/null
 
     echo "== The Linux build to compare with ($linux)"
     cmake -S "$root" -B "$linux" -G Ninja -DCMAKE_BUILD_TYPE=Release \
