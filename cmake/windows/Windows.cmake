@@ -66,3 +66,16 @@ file(WRITE "${_tessamune_app_icon_rc}.in" "IDI_ICON1 ICON DISCARDABLE \"${TESSAM
 configure_file("${_tessamune_app_icon_rc}.in" "${_tessamune_app_icon_rc}" COPYONLY)
 target_sources(Tessamune_Standalone PRIVATE "${_tessamune_app_icon_rc}")
 set_source_files_properties("${_tessamune_app_icon_rc}" PROPERTIES OBJECT_DEPENDS "${TESSAMUNE_WINDOWS_ICON}")
+
+# --- The renderer's lettering ---------------------------------------------------
+# On Linux the renderer reads the plot's fonts from Debian's fonts-dejavu-core
+# at run time; Windows has no such files, so the Windows renderer carries
+# them.
+set(_tessamune_dejavu /usr/share/fonts/truetype/dejavu)
+juce_add_binary_data(TessamuneRenderFonts
+    HEADER_NAME RenderFonts.h
+    NAMESPACE RenderFonts
+    SOURCES ${_tessamune_dejavu}/DejaVuSans.ttf ${_tessamune_dejavu}/DejaVuSans-Bold.ttf
+            ${_tessamune_dejavu}/DejaVuSerif-Bold.ttf)
+target_link_libraries(tessamune-render PRIVATE TessamuneRenderFonts)
+target_compile_definitions(tessamune-render PRIVATE TESSAMUNE_EMBEDDED_FONTS=1)
