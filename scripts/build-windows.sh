@@ -39,10 +39,11 @@ launcher=()
 if command -v ccache > /dev/null; then
     launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
+mkdir -p "$build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/windows/toolchain.cmake" -DTESSAMUNE_WINDOWS_DEPS="$deps" \
       -DTESSAMUNE_BUILD_TESTS=OFF -DTESSAMUNE_BUILD_BENCH=OFF -DTESSAMUNE_BUILD_TOOLS=OFF \
-      "${launcher[@]}" > "$build.configure.log" 2>&1 || { cat "$build.configure.log"; exit 1; }
+      "${launcher[@]}" > "$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }
 nice -n 10 cmake --build "$build" --parallel "$jobs" --target Tessamune_VST3 Tessamune_Standalone tessamune-render
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")

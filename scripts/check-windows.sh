@@ -33,9 +33,10 @@ if [[ "${1:-}" != "--checks" ]]; then
         wine wine64 xvfb xauth x11-utils imagemagick sox python3-pefile > /dev/null
 
     echo "== The Linux build to compare with ($linux)"
+    mkdir -p "$linux"
     cmake -S "$root" -B "$linux" -G Ninja -DCMAKE_BUILD_TYPE=Release \
           -DTESSAMUNE_BUILD_TESTS=ON -DTESSAMUNE_BUILD_BENCH=ON -DTESSAMUNE_BUILD_TOOLS=ON \
-          -DTESSAMUNE_BUILD_HOST_CHECK=ON > "$linux.host-check.log" 2>&1 || { cat "$linux.host-check.log"; exit 1; }
+          -DTESSAMUNE_BUILD_HOST_CHECK=ON > "$linux/host-check-configure.log" 2>&1 || { cat "$linux/host-check-configure.log"; exit 1; }
     nice -n 10 cmake --build "$linux" --parallel "$(nproc)" --target tessamune-render Tessamune_VST3 tessamune-host-check
 
     status=0
