@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows renderer, run under Wine, must write the same samples, bit for
 # bit, as the Linux renderer built from the same sources: the built-in demo,
-# and a table of settings over every routing (mono in and out, mono in and
+# the same input read from FLAC and Ogg Vorbis files, and a table of
+# settings over every routing (mono in and out, mono in and
 # stereo out, stereo), both processing modes, the chorus off and the host
 # bypass, at block sizes 1, 64 and 4096 and at 44.1 and 96 kHz.
 #
@@ -47,6 +48,13 @@ for rate in 44100 96000; do
     sox -n -r $rate -c 1 -b 24 "$work/mono-$rate.wav" synth 1.5 pluck 220 pluck 330 : synth 1.5 pinknoise vol 0.3 2> /dev/null \
         || sox -n -r $rate -c 1 -b 24 "$work/mono-$rate.wav" synth 1.5 pluck 220 vol 0.8
     sox -n -r $rate -c 2 -b 24 "$work/stereo-$rate.wav" synth 1.5 pluck 196 pluck 294 vol 0.8
+done
+
+# Compressed inputs: the decoders must give the same samples too.
+for format in flac ogg; do
+    sox "$work/stereo-44100.wav" "$work/stereo-44100.$format"
+    input="$work/stereo-44100.$format"
+    compare "$format-input" "{in}" "{out}" --depth 4.5 --speed 3
 done
 
 i=0
