@@ -26,6 +26,8 @@ work="$windows/checks"
 if [[ "${1:-}" != "--checks" ]]; then
     start=$SECONDS
     "$root/scripts/build-windows.sh"
+    # The Windows side of our VST3 host.
+    nice -n 10 cmake --build "$windows" --parallel "$(nproc)" --target tessamune-host-check
     built=$SECONDS
 
     if [[ $(id -u) -eq 0 ]]; then sudo=(); else sudo=(sudo); fi
