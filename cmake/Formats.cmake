@@ -50,6 +50,9 @@ set(TESSAMUNE_FIXED_CONFIGURATION "{${TESSAMUNE_FIXED_INPUTS}, ${TESSAMUNE_FIXED
 target_compile_definitions(Tessamune_Standalone PRIVATE
     "JucePlugin_PreferredChannelConfigurations=${TESSAMUNE_FIXED_CONFIGURATION}")
 
+# The LV2 is built for Linux only: its description is written by a program
+# run at build time, and Windows hosts load VST3s.
+if(NOT WIN32)
 # --- LV2 ---------------------------------------------------------------------
 # The LV2 binary is the project's own entry points around the processor
 # (host/Lv2Plugin.cpp, host/Lv2Ui.cpp). Its description (manifest.ttl,
@@ -123,12 +126,16 @@ target_link_options(Tessamune_LV2 PRIVATE
     LINKER:--as-needed)
 set_property(TARGET Tessamune_LV2 APPEND PROPERTY LINK_DEPENDS "${PROJECT_SOURCE_DIR}/host/Lv2Exports.map")
 
+endif()
+
 # --- VST3 presets ------------------------------------------------------------
 # The factory presets as VST3 preset files, one per preset, written by a
 # small program from the presets' table and the processor's own state
 # (host/WriteVst3Presets.cpp). Built with the VST3, and installed with it
-# where VST3 hosts look for a maker's presets.
+# where VST3 hosts look for a maker's presets. A cross build (Windows) cannot
+# run the program it builds, so it writes none.
 set(_tessamune_vst3_presets "${CMAKE_CURRENT_BINARY_DIR}/vst3-presets")
+if(NOT CMAKE_CROSSCOMPILING)
 add_executable(tessamune_vst3_presets ${PROJECT_SOURCE_DIR}/host/WriteVst3Presets.cpp)
 tessamune_use_plugin_code(tessamune_vst3_presets)
 add_custom_command(
@@ -140,6 +147,7 @@ add_custom_command(
     VERBATIM)
 add_custom_target(Tessamune_VST3_Presets DEPENDS "${_tessamune_vst3_presets}/stamp")
 add_dependencies(Tessamune_VST3 Tessamune_VST3_Presets)
+endif()
 
 # --- Installation ------------------------------------------------------------
 # cmake --install <build> [--prefix P]: the VST3 bundle into P/lib/vst3, the
@@ -155,14 +163,18 @@ function(tessamune_install_bundle component bundle_dir bundle_name destination)
 endfunction()
 
 tessamune_install_bundle(vst3 "${_tessamune_products}/VST3" "${TESSAMUNE_PRODUCT_NAME}.vst3" lib/vst3)
-tessamune_install_bundle(lv2 "${_tessamune_products}/LV2" "${TESSAMUNE_PRODUCT_NAME}.lv2" lib/lv2)
+if(NOT WIN32)
+    tessamune_install_bundle(lv2 "${_tessamune_products}/LV2" "${TESSAMUNE_PRODUCT_NAME}.lv2" lib/lv2)
+endif()
 install(TARGETS Tessamune_Standalone RUNTIME DESTINATION bin COMPONENT standalone)
 # VST3 hosts on Linux look for a maker's presets in P/share/vst3/presets/
 # (/usr/share/vst3/presets for the Debian package).
-install(CODE "file(REMOVE_RECURSE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/share/vst3/presets/${TESSAMUNE_COMPANY_NAME}/${TESSAMUNE_PRODUCT_NAME}\")"
-    COMPONENT vst3)
-install(DIRECTORY "${_tessamune_vst3_presets}/" DESTINATION "share/vst3/presets/${TESSAMUNE_COMPANY_NAME}/${TESSAMUNE_PRODUCT_NAME}"
-    COMPONENT vst3 FILES_MATCHING PATTERN "*.vstpreset")
+if(NOT CMAKE_CROSSCOMPILING)
+    install(CODE "file(REMOVE_RECURSE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/share/vst3/presets/${TESSAMUNE_COMPANY_NAME}/${TESSAMUNE_PRODUCT_NAME}\")"
+        COMPONENT vst3)
+    install(DIRECTORY "${_tessamune_vst3_presets}/" DESTINATION "share/vst3/presets/${TESSAMUNE_COMPANY_NAME}/${TESSAMUNE_PRODUCT_NAME}"
+        COMPONENT vst3 FILES_MATCHING PATTERN "*.vstpreset")
+endif()
 
 # --- Sanitizer builds --------------------------------------------------------
 # clang links the sanitizer runtimes into programs only: the modules take them

@@ -31,6 +31,16 @@ static void prefault (void* data, size_t bytes, uintptr_t page) noexcept
 #endif
 }
 
+// The size of the system's memory pages.
+static size_t pageSize() noexcept
+{
+#if defined (__linux__)
+    return (size_t) sysconf (_SC_PAGESIZE);
+#else
+    return 4096;   // as on every x86-64 system (Windows' pages are 4 KiB)
+#endif
+}
+
 static int32_t usableRateOrFallback (int32_t rate) noexcept
 {
     return ChorusEngine::isUsableSampleRate ((double) rate) ? rate : ChorusEngine::fallbackSampleRate;
@@ -131,7 +141,7 @@ void ChorusEngine::makeLinesResident() noexcept
     // thread writes there: a page first touched on the audio thread would
     // cost it a page fault. Writing each page's first sample back as it is
     // changes nothing the lines hold.
-    const auto page = (size_t) sysconf (_SC_PAGESIZE);
+    const auto page = pageSize();
     const auto perPage = page / sizeof (float);
 
     for (auto& v : voice)

@@ -24,6 +24,7 @@ namespace
         return juce::jlimit (minimumScale, maximumScale, (double) value);
     }
 
+#if JUCE_LINUX || JUCE_BSD
     double dpiOfScreen (::Display* display)
     {
         auto* x = juce::X11Symbols::getInstance();
@@ -82,6 +83,7 @@ namespace
 
         return {};
     }
+#endif
 }
 
 std::optional<double> DesktopScale::fromXftDpi (double dpi)
@@ -124,6 +126,7 @@ std::optional<double> DesktopScale::fromGdkScale (const juce::String& value)
 
 double DesktopScale::unapplied()
 {
+#if JUCE_LINUX || JUCE_BSD
     if (const auto scale = fromGdkScale (juce::SystemStats::getEnvironmentVariable ("GDK_SCALE", {})))
         return *scale;
 
@@ -143,4 +146,9 @@ double DesktopScale::unapplied()
             return minimumScale;
 
     return fromDisplay (display).value_or (minimumScale);
+#else
+    // Elsewhere the framework applies the system's display scale itself, to
+    // plug-in windows as well.
+    return minimumScale;
+#endif
 }

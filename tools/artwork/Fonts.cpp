@@ -1,5 +1,9 @@
 #include "Fonts.h"
 
+#if TESSAMUNE_EMBEDDED_FONTS
+ #include "RenderFonts.h"
+#endif
+
 namespace tessamune::artwork
 {
 namespace
@@ -8,8 +12,32 @@ namespace
 
     juce::Result loadFace (const char* fileName, juce::Typeface::Ptr& into)
     {
-        const auto file = juce::File (fontFolder).getChildFile (fileName);
         juce::MemoryBlock data;
+
+#if TESSAMUNE_EMBEDDED_FONTS
+        // Built in where the system has no such font files (Windows).
+        for (int i = 0; i < RenderFonts::namedResourceListSize; ++i)
+        {
+            if (juce::String (RenderFonts::originalFilenames[i]) == fileName)
+            {
+                int size = 0;
+                const auto* bytes = RenderFonts::getNamedResource (RenderFonts::namedResourceList[i], size);
+                data.replaceAll (bytes, (size_t) size);
+            }
+        }
+
+        if (data.isEmpty())
+            return juce::Result::fail (juce::String ("the font ") + fileName + " is not built in");
+
+        into = juce::Typeface::createSystemTypefaceFor (data.getData(), data.getSize());
+
+        if (into == nullptr || into->getName().isEmpty())
+            return juce::Result::fail (juce::String ("cannot use the built-in font ") + fileName);
+
+        return juce::Result::ok();
+#endif
+
+        const auto file = juce::File (fontFolder).getChildFile (fileName);
 
         if (! file.existsAsFile() || ! file.loadFileAsData (data) || data.isEmpty())
             return juce::Result::fail ("cannot read the font file " + file.getFullPathName()

@@ -13,11 +13,33 @@
 
 #include <iostream>
 
+#ifdef _WIN32
+ #ifndef NOMINMAX
+  #define NOMINMAX
+ #endif
+ #include <windows.h>
+ #include <shellapi.h>
+#endif
+
 int main (int argc, char** argv)
 {
     juce::StringArray args;
+#ifdef _WIN32
+    // argv holds the arguments in the system's ANSI code page, which cannot
+    // spell every file name: they are taken from the wide command line.
+    (void) argc;
+    (void) argv;
+    int count = 0;
+    if (auto** wide = ::CommandLineToArgvW (::GetCommandLineW(), &count))
+    {
+        for (int i = 1; i < count; ++i)
+            args.add (juce::String (wide[i]));
+        ::LocalFree (wide);
+    }
+#else
     for (int i = 1; i < argc; ++i)
         args.add (juce::String::fromUTF8 (argv[i]));
+#endif
 
     render::Options options;
     juce::String error;

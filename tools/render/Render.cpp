@@ -14,10 +14,19 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <iostream>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#ifdef _WIN32
+ #ifndef NOMINMAX
+  #define NOMINMAX
+ #endif
+ #include <windows.h>
+ #include <io.h>
+#else
+ #include <fcntl.h>
+ #include <sys/stat.h>
+ #include <unistd.h>
+#endif
 
 namespace render
 {
@@ -29,6 +38,15 @@ namespace render
         volatile std::sig_atomic_t stopSignal = 0;
 
         extern "C" void onSignal (int signal) { stopSignal = signal; }
+
+        juce::String signalName (int signal)
+        {
+#ifdef _WIN32
+            return signal == SIGINT ? "Interrupt" : signal == SIGTERM ? "Terminated" : "signal " + juce::String (signal);
+#else
+            return juce::String (::strsignal (signal));
+#endif
+        }
 
         /** A failure, described in one line for the user, and the exit status. */
         struct Failure
@@ -42,11 +60,12 @@ namespace render
         void failIfInterrupted()
         {
             if (const int signal = stopSignal; signal != 0)
-                throw Failure { "interrupted (" + juce::String (::strsignal (signal)) + "); no file was changed", 128 + signal };
+                throw Failure { "interrupted (" + signalName (signal) + "); no file was changed", 128 + signal };
         }
 
         juce::String quoted (const juce::String& path) { return "\"" + path + "\""; }
 
+#ifndef _WIN32
         juce::String errorText (int error) { return juce::String (std::strerror (error)); }
 
         /**
@@ -554,6 +573,19 @@ namespace render
                                             : consequences.joinIntoString ("; ") + "; every other file is as it was"));
         }
 
+#else
+ #include "OutputFilesWindows.h"
+#endif
+
+        bool stderrIsTerminal()
+        {
+#ifdef _WIN32
+            return ::_isatty (::_fileno (stderr)) != 0;
+#else
+            return ::isatty (STDERR_FILENO) != 0;
+#endif
+        }
+
         juce::String hertz (double rate)
         {
             return rate == std::floor (rate) ? juce::String ((juce::int64) rate) : juce::String (rate, 2);
@@ -877,7 +909,7 @@ namespace render
             juce::AudioBuffer<float> buffer (std::max (ins, outs), o.block);
             juce::MidiBuffer midi;
             float peakIn = 0.0f, peakOut = 0.0f;
-            Progress progress (! o.quiet && ::isatty (STDERR_FILENO) && (double) length / rate > 5.0);
+            Progress progress (! o.quiet && stderrIsTerminal() && (double) length / rate > 5.0);
             const auto started = juce::Time::getMillisecondCounterHiRes();
 
             for (juce::int64 position = 0; position < length;)
@@ -977,6 +1009,10 @@ namespace render
     {
         // Interrupted, the run removes its temporary files and leaves
         // every output as it was; see failIfInterrupted.
+#ifdef _WIN32
+        for (int signal : { SIGINT, SIGTERM })
+            std::signal (signal, onSignal);
+#else
         struct sigaction action {};
         action.sa_handler = onSignal;
         sigemptyset (&action.sa_mask);
@@ -987,6 +1023,7 @@ namespace render
         // Past a file size limit a write then fails and is reported, rather
         // than the signal ending the run with its temporary files left behind.
         std::signal (SIGXFSZ, SIG_IGN);
+#endif
 
         try
         {
