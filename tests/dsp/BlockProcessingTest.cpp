@@ -367,6 +367,84 @@ TEST (BlockProcessing, MatchesTheStepsInShortBlocksAcrossEveryWrap)
     });
 }
 
+// Short blocks of odd lengths, each leaving samples after its last whole
+// vector, over three laps of every delay line. From the second lap on, a
+// read that wraps behind the start of a line finds what the lap before
+// wrote at its end, so a wrap off by one changes the output; on the first
+// lap the end of the line still holds zeros and either read gives zero.
+// Around each wrap of the lines the blocks are shortest, so that the
+// samples after the last whole vector read across the wrap.
+TEST (BlockProcessing, MatchesTheStepsInOddBlocksOverSeveralLapsOfTheLines)
+{
+    struct Case { int rate; float depth; float speed; };
+    const Case cases[] = { { 8000, 100.0f, 4.98f }, { 22050, 50.0f, 2.51f }, { 48000, 37.3f, 0.77f } };
+    const int nearWrap[] = { 1, 3, 5, 7, 15, 17, 19, 31, 33, 47, 63, 65 };
+    const int elsewhere[] = { 97, 129, 255, 383, 511, 1021 };
+    constexpr int laps = 3;
+
+    forEachTarget ([&]
+    {
+        for (const auto& c : cases)
+        {
+            for (int which = 0; which < 3; ++which)
+            {
+                ChorusEngine engine (c.rate), reference (c.rate);
+                for (auto* e : { &engine, &reference })
+                {
+                    e->depthPercent = c.depth;
+                    e->speedHz = c.speed;
+                    e->applyControls();
+                }
+
+                engine.routing = routings[which];
+                reference.routing = references[which];
+
+                const int lineLength = engine.voice[0].line.length;
+                // The longest delay a read reaches back, with room to spare.
+                const int reach = (int) std::ceil (engine.voice[0].maxDelayMs * (double) engine.voice[0].line.samplesPerMs) + 200;
+                Signal left ((uint32_t) c.rate), right ((uint32_t) c.rate + 1);
+                std::vector<float> a0, a1;
+                bool oddBlocksAfterWrap[laps] {};
+
+                for (int done = 0, k = 0; done < laps * lineLength; ++k)
+                {
+                    const int intoLap = done % lineLength;
+                    const bool aroundWrap = intoLap < reach || intoLap > lineLength - 300;
+                    const int n = aroundWrap ? nearWrap[k % std::size (nearWrap)] : elsewhere[k % std::size (elsewhere)];
+
+                    a0.resize ((size_t) n);
+                    a1.resize ((size_t) n);
+                    for (int s = 0; s < n; ++s)
+                    {
+                        a0[(size_t) s] = left.next();
+                        a1[(size_t) s] = right.next();
+                    }
+
+                    auto b0 = a0, b1 = a1;
+                    float* pa[] = { a0.data(), a1.data() };
+                    float* pb[] = { b0.data(), b1.data() };
+                    engine.process (pa, 2, n);
+                    reference.process (pb, 2, n);
+
+                    ASSERT_TRUE (sameVector (a0, b0) && sameVector (a1, b1))
+                        << c.rate << " Hz, routing " << which << ", frame " << done << " (lap " << done / lineLength + 1
+                        << "), block of " << n << " (" << describe (reference) << ")";
+
+                    if (intoLap < reach && n % ChorusKernels::maxLanes != 0)
+                        oddBlocksAfterWrap[done / lineLength] = true;
+
+                    done += n;
+                }
+
+                // Every lap after the first began with odd blocks.
+                for (int lap = 1; lap < laps; ++lap)
+                    EXPECT_TRUE (oddBlocksAfterWrap[lap]) << c.rate << " Hz, routing " << which << ", lap " << lap + 1;
+                expectSameState (engine, reference);
+            }
+        }
+    });
+}
+
 // Oscillator settings the engine never makes by itself, written straight
 // into the voices: increments that round by parity, that leave the phase
 // standing, phases just below a power of two or the wrap, a stopped sweep.
