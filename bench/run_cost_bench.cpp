@@ -1,6 +1,6 @@
 /*
     run_cost_bench [--lv2 BINARY] [--floor BINARY] [--rounds N] [--seconds S] [--blocks B,B,...]
-                   [--as-lv2bench 1]
+                   [--as-lv2bench 1] [--against BINARY]
 
     What a run of the LV2 costs on its own, apart from what each frame costs:
     the plug-in's binary loaded as hosts load it, stereo at 48 kHz, chorus
@@ -14,6 +14,9 @@
 
     With --as-lv2bench 1, the settings are the ports' defaults (depth 0,
     speed 0) and the input is silence, as lv2bench runs every plug-in.
+
+    With --against, a second build of the LV2 (an earlier one, say) runs in
+    the same passes too, each connection of it labelled with a '.
 
     With --floor, lv2host's plain C floor chorus (floor/bundles/floor.lv2/
     floor.so, depth 1, speed 0.5, mix 0.5) runs in the same passes, buffers
@@ -207,7 +210,7 @@ int main (int argc, char** argv)
 #else
     std::string binary;
 #endif
-    std::string floorBinary;
+    std::string floorBinary, against;
     int rounds = 31;
     double seconds = 20.0;
     std::vector<uint32_t> blocks { 16, 32, 64, 128, 256, 512, 1024 };
@@ -219,6 +222,7 @@ int main (int argc, char** argv)
 
         if (option == "--lv2")           binary = value;
         else if (option == "--floor")    floorBinary = value;
+        else if (option == "--against")  against = value;
         else if (option == "--rounds")   rounds = std::max (1, std::atoi (value.c_str()));
         else if (option == "--as-lv2bench") asLv2bench = value != "0";
         else if (option == "--seconds")  seconds = std::max (0.01, std::atof (value.c_str()));
@@ -236,7 +240,7 @@ int main (int argc, char** argv)
         }
         else
         {
-            std::fprintf (stderr, "usage: run_cost_bench [--lv2 BINARY] [--floor BINARY] [--rounds N] [--seconds S] [--blocks B,B,...] [--as-lv2bench 1]\n");
+            std::fprintf (stderr, "usage: run_cost_bench [--lv2 BINARY] [--floor BINARY] [--rounds N] [--seconds S] [--blocks B,B,...] [--as-lv2bench 1] [--against BINARY]\n");
             return 2;
         }
     }
@@ -249,8 +253,9 @@ int main (int argc, char** argv)
 
     const auto* tessamune = load (binary);
     const auto* floor = floorBinary.empty() ? nullptr : load (floorBinary);
+    const auto* earlier = against.empty() ? nullptr : load (against);
 
-    if (tessamune == nullptr || (! floorBinary.empty() && floor == nullptr))
+    if (tessamune == nullptr || (! floorBinary.empty() && floor == nullptr) || (! against.empty() && earlier == nullptr))
         return 1;
 
     UridMap urids;
@@ -275,7 +280,7 @@ int main (int argc, char** argv)
 
     std::vector<std::unique_ptr<Subject>> subjects;
 
-    const auto add = [&] (const char* label, const LV2_Descriptor* d, std::vector<std::pair<uint32_t, float>> controls, Connection how)
+    const auto add = [&] (const std::string& label, const LV2_Descriptor* d, std::vector<std::pair<uint32_t, float>> controls, Connection how)
     {
         auto s = std::make_unique<Subject>();
         s->label = label;
@@ -284,7 +289,7 @@ int main (int argc, char** argv)
 
         if (s->handle == nullptr)
         {
-            std::fprintf (stderr, "run_cost_bench: %s could not be made\n", label);
+            std::fprintf (stderr, "run_cost_bench: %s could not be made\n", label.c_str());
             std::exit (1);
         }
 
@@ -302,6 +307,10 @@ int main (int argc, char** argv)
 
     for (const auto& [label, how] : connections)
         add (label, tessamune, ours, how);
+
+    if (earlier != nullptr)
+        for (const auto& [label, how] : connections)
+            add ((std::string (label) + "'").c_str(), earlier, ours, how);
 
     // The input: noise uniform in -0.5..0.5, one second of it per channel.
     const auto noiseFrames = (size_t) rate;
@@ -404,7 +413,7 @@ int main (int argc, char** argv)
             for (size_t bi = 0; bi < blocks.size(); ++bi)
                 floorAt[bi] = median (times[si][bi]);
         }
-        else if (subjects[si]->label == "in place")
+        else if (subjects[si]->label == "in place" || subjects[si]->label == "in place'")
         {
             inPlaceRun = perRun;
         }
