@@ -448,6 +448,8 @@ TEST (Vst3Parameters, ARampBetweenStepsIsReadBackOnce)
 
     CountingHandler handler;
     plugin->controller->setComponentHandler (&handler);
+    // The controller lets go of the handler before the handler is gone.
+    const juce::ScopeGuard detach { [&] { plugin->controller->setComponentHandler (nullptr); } };
 
     // A ramp of 300 values, none of them on a step: the switch takes the
     // step each falls in (off below the middle), the knob its nearest tenth.
@@ -526,6 +528,8 @@ TEST (Vst3Parameters, ALoadedStateIsReadBackAfterTheLoad)
 
     CountingHandler handler;
     plugin->controller->setComponentHandler (&handler);
+    // The controller lets go of the handler before the handler is gone.
+    const juce::ScopeGuard detach { [&] { plugin->controller->setComponentHandler (nullptr); } };
 
     for (const auto& [title, value] : settings)
         ASSERT_NE (plugin->controller->getParamNormalized (plugin->idOf (title)), value) << title << " starts where the state has it";
