@@ -132,17 +132,20 @@ endif()
 # The factory presets as VST3 preset files, one per preset, written by a
 # small program from the presets' table and the processor's own state
 # (host/WriteVst3Presets.cpp). Built with the VST3, and installed with it
-# where VST3 hosts look for a maker's presets. A cross build (Windows) cannot
-# run the program it builds, so it writes none.
+# where VST3 hosts look for a maker's presets. A cross build runs the program
+# it builds through CMAKE_CROSSCOMPILING_EMULATOR (the Windows build: Wine,
+# set by scripts/build-windows.sh); without one it writes none. The folder is
+# given relative to the build folder, a path both systems read alike.
 set(_tessamune_vst3_presets "${CMAKE_CURRENT_BINARY_DIR}/vst3-presets")
-if(NOT CMAKE_CROSSCOMPILING)
+if(NOT CMAKE_CROSSCOMPILING OR CMAKE_CROSSCOMPILING_EMULATOR)
 add_executable(tessamune_vst3_presets ${PROJECT_SOURCE_DIR}/host/WriteVst3Presets.cpp)
 tessamune_use_plugin_code(tessamune_vst3_presets)
 add_custom_command(
     OUTPUT "${_tessamune_vst3_presets}/stamp"
-    COMMAND tessamune_vst3_presets "${_tessamune_vst3_presets}"
+    COMMAND tessamune_vst3_presets vst3-presets
     COMMAND ${CMAKE_COMMAND} -E touch "${_tessamune_vst3_presets}/stamp"
     DEPENDS tessamune_vst3_presets
+    WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
     COMMENT "Writing the factory presets as VST3 preset files"
     VERBATIM)
 add_custom_target(Tessamune_VST3_Presets DEPENDS "${_tessamune_vst3_presets}/stamp")

@@ -97,7 +97,7 @@ run "version resources" /usr/bin/python3 "$root/tests/windows/version-info.py" "
     "$dist/Tessamune.exe" --icon "$dist/tessamune-render.exe" --icon
 
 setup="$dist/Tessamune-$version-x64-setup.exe"
-run "installer: silent install and uninstall" "$root/tests/windows/installer-check.sh" "$setup"
+run "installer: silent install and uninstall" "$root/tests/windows/installer-check.sh" "$setup" "$linux/vst3-presets"
 
 run "renderer: bit for bit as on Linux" "$root/tests/windows/render-table.sh" \
     "$linux/tools/render/tessamune-render" "$dist/tessamune-render.exe" "$work/render"

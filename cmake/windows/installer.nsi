@@ -1,10 +1,14 @@
 ; The 64-bit Windows installer: the VST3 bundle into the system's VST3
-; folder, the application and the renderer into Program Files with a Start
-; menu entry, and an uninstaller listed among the installed programs. /S
+; folder, the factory presets into the folder where VST3 hosts look for all
+; users' presets, the application and the renderer into Program Files with a
+; Start menu entry, and an uninstaller listed among the installed programs. /S
 ; installs (and, given to the uninstaller, removes) silently.
 ;
 ;   makensis -DVERSION=x.y.z -DDIST=<dist/windows> -DICON=<Tessamune.ico>
 ;            -DOUTFILE=<setup.exe> installer.nsi
+;
+; DIST holds Tessamune.vst3, Tessamune.exe, tessamune-render.exe and the
+; presets' .vstpreset files in presets\.
 
 Unicode true
 Target amd64-unicode
@@ -14,6 +18,10 @@ SetCompressor /SOLID lzma
 
 !define PRODUCT "Tessamune"
 !define COMPANY "Quorvellin"
+; C:\ProgramData\VST3 Presets\<maker>\<plug-in>: $APPDATA is the all users'
+; folder, ProgramData, after SetShellVarContext all.
+!define PRESETS_ROOT "$APPDATA\VST3 Presets"
+!define PRESETS "${PRESETS_ROOT}\${COMPANY}\${PRODUCT}"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${COMPANY} ${PRODUCT}"
 
 Name "${PRODUCT} ${VERSION}"
@@ -57,6 +65,13 @@ Section "Install"
     SetOutPath "$COMMONFILES64\VST3"
     File /r "${DIST}\${PRODUCT}.vst3"
 
+    ; The folder holds the factory presets only (hosts save a user's own
+    ; under the user's Documents): those of an older version that this one
+    ; no longer has do not stay behind.
+    Delete "${PRESETS}\*.vstpreset"
+    SetOutPath "${PRESETS}"
+    File "${DIST}\presets\*.vstpreset"
+
     SetOutPath "$INSTDIR"
     File "${DIST}\${PRODUCT}.exe"
     File "${DIST}\tessamune-render.exe"
@@ -81,6 +96,10 @@ Section "Uninstall"
 
     RMDir /r "$COMMONFILES64\VST3\${PRODUCT}.vst3"
     RMDir "$COMMONFILES64\VST3"   ; only when no other plug-in is in it
+    Delete "${PRESETS}\*.vstpreset"
+    RMDir "${PRESETS}"              ; the folders, each only when empty
+    RMDir "${PRESETS_ROOT}\${COMPANY}"
+    RMDir "${PRESETS_ROOT}"
     Delete "$INSTDIR\${PRODUCT}.exe"
     Delete "$INSTDIR\tessamune-render.exe"
     Delete "$INSTDIR\Uninstall.exe"
