@@ -205,14 +205,11 @@ void Lv2Instance::activate()
 
     if (hasRun)
         processor->resetPlayback();
-
-    active.store (true, std::memory_order_release);
 }
 
 void Lv2Instance::deactivate()
 {
     const Exclusive exclusive (*this);
-    active.store (false, std::memory_order_release);
     processor->releaseResources();
 }
 

@@ -66,9 +66,6 @@ public:
 
     Processor& getProcessor() noexcept { return *processor; }
 
-    /** Whether the host has activated the instance (and not deactivated it
-        since): while not, nothing applies the ports. */
-    bool isActive() const noexcept { return active.load (std::memory_order_acquire); }
 
 private:
     /** Holds the instance against runs; waits for one under way. */
@@ -125,5 +122,4 @@ private:
     std::vector<float> scratch;
 
     std::atomic<bool> busy { false };
-    std::atomic<bool> active { false };
 };

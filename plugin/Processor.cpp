@@ -155,16 +155,18 @@ void Processor::publishParameterChanges()
 
 void Processor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
 {
-    if (buffer.getNumSamples() > 0 && buffer.getNumChannels() > 0)
-        processChannels (buffer.getArrayOfWritePointers(), buffer.getNumChannels(), buffer.getNumSamples());
-    else
-        stateMachine->handleMessages();
+    processBuffer (buffer, false);
 }
 
 void Processor::processBlockBypassed (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
 {
+    processBuffer (buffer, true);
+}
+
+void Processor::processBuffer (juce::AudioBuffer<float>& buffer, bool bypassed) noexcept
+{
     if (buffer.getNumSamples() > 0 && buffer.getNumChannels() > 0)
-        processChannels (buffer.getArrayOfWritePointers(), buffer.getNumChannels(), buffer.getNumSamples(), true);
+        processChannels (buffer.getArrayOfWritePointers(), buffer.getNumChannels(), buffer.getNumSamples(), bypassed);
     else
         stateMachine->handleMessages();
 }
@@ -220,21 +222,19 @@ void Processor::fadeBypass (float* const* channels, int numChannels, int numSamp
     const auto step = target > bypassGain ? bypassStep : -bypassStep;
     auto gain = bypassGain;
 
-    for (int c = 0; c < outputs; ++c)
+    for (int s = 0; s < numSamples; ++s)
     {
-        auto* out = channels[c];
-        const auto* in = dry.data() + c * dryFrames;
-        gain = bypassGain;
+        gain = step > 0.0f ? std::min (target, gain + step) : std::max (target, gain + step);
 
-        for (int s = 0; s < numSamples; ++s)
+        for (int c = 0; c < outputs; ++c)
         {
-            if (gain != target)
-                gain = step > 0.0f ? std::min (target, gain + step) : std::max (target, gain + step);
+            auto& out = channels[c][s];
+            const auto in = dry[(size_t) (c * dryFrames + s)];
 
             if (gain == 0.0f)
-                out[s] = in[s];
+                out = in;
             else if (gain != 1.0f)
-                out[s] = in[s] + gain * (out[s] - in[s]);
+                out = in + gain * (out - in);
         }
     }
 

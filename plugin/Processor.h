@@ -127,6 +127,7 @@ public:
     std::atomic<double> editorZoom { 0.0 };
 
 private:
+    void processBuffer (juce::AudioBuffer<float>&, bool bypassed) noexcept;
     void runEngine (float* const* channels, int numChannels, int numSamples) noexcept;
     void fadeBypass (float* const* channels, int numChannels, int numSamples, float target) noexcept;
 
